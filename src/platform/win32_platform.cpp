@@ -1,0 +1,139 @@
+#include "platform/win32_platform.h"
+
+#include <windows.h>
+
+#include "platform/text_lines.h"
+
+namespace clearwick {
+namespace {
+
+// Handles are 32-bit on every Windows this program runs on.
+static_assert(sizeof(HWND) == sizeof(WindowHandle) && sizeof(HKEY) == sizeof(KeyHandle),
+              "i386 build only");
+
+HWND ToHwnd(WindowHandle h) { return reinterpret_cast<HWND>(static_cast<UINT_PTR>(h)); }
+HKEY ToHkey(KeyHandle h) { return reinterpret_cast<HKEY>(static_cast<UINT_PTR>(h)); }
+KeyHandle FromHkey(HKEY h) { return static_cast<KeyHandle>(reinterpret_cast<UINT_PTR>(h)); }
+
+constexpr const char* kTitle = "Clearwick";
+
+// Message boxes belong to whatever window of ours is active, so it takes no
+// input while they are open.
+int Ask(const char* text, UINT type) { return MessageBoxA(GetActiveWindow(), text, kTitle, type); }
+
+}  // namespace
+
+WindowHandle Win32Platform::FindWindowA(const char* className, const char* windowName) {
+    return static_cast<WindowHandle>(reinterpret_cast<UINT_PTR>(::FindWindowA(className, windowName)));
+}
+
+std::intptr_t Win32Platform::SendMessageA(WindowHandle window, std::uint32_t message,
+                                          std::uintptr_t wParam, std::intptr_t lParam) {
+    return ::SendMessageA(ToHwnd(window), message, wParam, lParam);
+}
+
+void Win32Platform::MessageBoxOk(const char* title, const char* text) {
+    MessageBoxA(GetActiveWindow(), text, title, MB_OK);
+}
+
+long Win32Platform::RegOpenKeyA(KeyHandle key, const char* subKey, KeyHandle* result) {
+    HKEY opened = nullptr;
+    const long status = ::RegOpenKeyA(ToHkey(key), subKey, &opened);
+    // RegOpenKeyA leaves its output alone on failure; so do we.
+    if (status == ERROR_SUCCESS) *result = FromHkey(opened);
+    return status;
+}
+
+long Win32Platform::RegDeleteValueA(KeyHandle key, const char* valueName) {
+    return ::RegDeleteValueA(ToHkey(key), valueName);
+}
+
+long Win32Platform::RegCloseKey(KeyHandle key) { return ::RegCloseKey(ToHkey(key)); }
+
+long Win32Platform::RegDeleteKeyA(KeyHandle key, const char* subKey) {
+    return ::RegDeleteKeyA(ToHkey(key), subKey);
+}
+
+int Win32Platform::GetVersionExA(OsVersionInfoA* info) {
+    return ::GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(info));
+}
+
+ErrorCode Win32Platform::WriteTextFile(const char* path, const std::string_view* lines,
+                                       std::size_t count) {
+    char bytes[1024];
+    const std::size_t size = JoinLinesCrLf(lines, count, bytes, sizeof bytes);
+    if (size == kTooLong) return ERROR_INSUFFICIENT_BUFFER;
+
+    const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
+    DWORD written = 0;
+    ErrorCode error = ERROR_SUCCESS;
+    if (!WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr)) {
+        error = GetLastError();
+    } else if (written != size) {
+        error = ERROR_DISK_FULL;  // a short write without an error is a full disk
+    }
+    if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
+    return error;
+}
+
+ErrorCode Win32Platform::StartProgram(const char* path, int showState,
+                                      const char* workingDirectory) {
+    // shell32 is loaded only here, when it is needed, and kept out of the
+    // import table: starting the window does not pay for it.
+    using ShellExecuteFn = HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
+    const HMODULE shell32 = LoadLibraryA("shell32.dll");
+    if (shell32 == nullptr) return GetLastError();
+    const auto shellExecute =
+        reinterpret_cast<ShellExecuteFn>(reinterpret_cast<void*>(GetProcAddress(shell32, "ShellExecuteA")));
+    if (shellExecute == nullptr) return GetLastError();
+
+    SetLastError(ERROR_SUCCESS);
+    const INT_PTR result = reinterpret_cast<INT_PTR>(
+        shellExecute(nullptr, nullptr, path, nullptr, workingDirectory, showState));
+    if (result > 32) return ERROR_SUCCESS;
+    // Values up to 32 are errors; most are Win32 codes, and the last error
+    // is more precise where the shell set it.
+    const DWORD lastError = GetLastError();
+    if (lastError != ERROR_SUCCESS) return lastError;
+    return result == 0 ? ERROR_NOT_ENOUGH_MEMORY : static_cast<ErrorCode>(result);
+}
+
+void Win32Platform::EndProgram() { ExitProcess(0); }
+
+void Win32Platform::RuntimeError(Failure what, const char* path, ErrorCode error) {
+    const char* headline = "";
+    switch (what) {
+        case Failure::NoVersion:
+            headline =
+                "Clearwick could not find out which version of Windows this is, so it cannot "
+                "choose how to remove Glintfold. No files were deleted.";
+            break;
+        case Failure::WriteScript:
+            headline = "Clearwick could not write the removal script";
+            break;
+        case Failure::StartScript:
+            headline = "Clearwick could not start the removal script";
+            break;
+    }
+
+    char reason[512] = "";
+    if (error != ERROR_SUCCESS) {
+        const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                       nullptr, error, 0, reason, sizeof reason, nullptr);
+        if (n == 0) reason[0] = '\0';
+    }
+
+    char text[1024];
+    if (path != nullptr) {
+        wsprintfA(text, "%s\r\n%s\r\n\r\n%s(error %lu)", headline, path, reason,
+                  static_cast<unsigned long>(error));
+    } else {
+        lstrcpynA(text, headline, sizeof text);
+    }
+    Ask(text, MB_OK | MB_ICONERROR);
+    ExitProcess(error != ERROR_SUCCESS ? error : 1);
+}
+
+}  // namespace clearwick
