@@ -1,0 +1,42 @@
+# Windows build: clearwick.exe, and the test programs CTest runs under Wine.
+
+# The shipped code uses neither exceptions nor RTTI; leaving them out keeps
+# their runtime support out of the executable.
+set(_shipped_flags -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+    -ffunction-sections -fdata-sections)
+target_compile_options(clearwick_logic PRIVATE ${_shipped_flags})
+
+add_library(clearwick_win32 STATIC src/platform/win32_platform.cpp)
+target_link_libraries(clearwick_win32 PUBLIC clearwick_logic)
+target_compile_options(clearwick_win32 PRIVATE ${_shipped_flags})
+
+# Windows 95 loads only images whose subsystem and OS versions are 4.0 or
+# lower, and mingw-w64's linker defaults are newer: set them explicitly.
+set(_win95_link_flags
+    -static
+    -Wl,--subsystem,windows:4.0
+    -Wl,--major-os-version,4 -Wl,--minor-os-version,0
+    -Wl,--gc-sections)
+
+add_executable(clearwick WIN32
+    src/window/form2_window.cpp)
+target_compile_options(clearwick PRIVATE ${_shipped_flags})
+target_link_libraries(clearwick PRIVATE clearwick_win32)
+target_link_options(clearwick PRIVATE ${_win95_link_flags} -s)
+
+# Test programs: console programs that run under Wine through the emulator.
+add_executable(win32_platform_test tests/wine/win32_platform_test.cpp)
+target_link_libraries(win32_platform_test PRIVATE clearwick_win32)
+target_link_options(win32_platform_test PRIVATE -static)
+
+add_test(NAME win32_platform COMMAND win32_platform_test)
+foreach(_case "winxp;NT 5.1" "win98;95/98 4.10" "win31;32s 3.10")
+    list(GET _case 0 _winver)
+    list(GET _case 1 _expected)
+    add_test(NAME win32_platform_version_${_winver} COMMAND win32_platform_test "${_expected}")
+    set_tests_properties(win32_platform_version_${_winver} PROPERTIES
+        ENVIRONMENT "CLEARWICK_WINVER=${_winver}")
+endforeach()
+
+include(${CMAKE_SOURCE_DIR}/tests/exe/checks.cmake OPTIONAL)
+include(${CMAKE_SOURCE_DIR}/tests/e2e/e2e.cmake OPTIONAL)

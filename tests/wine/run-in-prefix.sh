@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# CTest's emulator for the Windows build: runs one Windows program, with its
+# arguments, in a fresh 32-bit Wine prefix under a private Xvfb display.
+#
+# CLEARWICK_WINE_DIR   where prefixes go (default: ./wine, the build folder)
+# CLEARWICK_WINVER     Windows version Wine reports (default: Wine's, winxp...)
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/wine-lib.sh"
+
+program=$1
+shift
+wine_root "${CLEARWICK_WINE_DIR:-$PWD/wine}"
+trap wine_cleanup EXIT
+wine_start_display
+wine_new_prefix "$(basename "$program" .exe)-${CLEARWICK_WINVER:-default}-$$"
+if [ -n "${CLEARWICK_WINVER:-}" ]; then wine_set_version "$CLEARWICK_WINVER"; fi
+
+status=0
+wine "$program" "$@" || status=$?
+wineserver -w
+rm -rf "$WINEPREFIX"
+exit "$status"
