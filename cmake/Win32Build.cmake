@@ -1,5 +1,8 @@
 # Windows build: clearwick.exe, and the test programs CTest runs under Wine.
 
+# The exe's icon and version record come from a resource script.
+enable_language(RC)
+
 # The shipped code uses neither exceptions nor RTTI; leaving them out keeps
 # their runtime support out of the executable.
 set(_shipped_flags -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
@@ -19,7 +22,8 @@ set(_win95_link_flags
     -Wl,--gc-sections)
 
 add_executable(clearwick WIN32
-    src/window/form2_window.cpp)
+    src/window/form2_window.cpp
+    src/window/clearwick.rc)
 target_compile_options(clearwick PRIVATE ${_shipped_flags})
 target_link_libraries(clearwick PRIVATE clearwick_win32)
 target_link_options(clearwick PRIVATE ${_win95_link_flags} -s)
