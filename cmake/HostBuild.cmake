@@ -14,6 +14,7 @@ include(GoogleTest)
 add_executable(clearwick_tests
     tests/platform/text_lines_test.cpp
     tests/version/os_check_test.cpp
+    tests/window/form2_layout_test.cpp
     tests/window/form2_test.cpp)
 target_include_directories(clearwick_tests PRIVATE tests)
 target_link_libraries(clearwick_tests PRIVATE clearwick_logic GTest::gtest_main)

@@ -120,7 +120,7 @@ public:
     }
 
     void RuntimeError(Failure what, const char* path, ErrorCode error) override {
-        static const char* const names[] = {"NoVersion", "WriteScript", "StartScript"};
+        static const char* const names[] = {"NoVersion", "WriteScript", "StartScript", "NoWindow"};
         calls.push_back(std::string("RuntimeError(") + names[static_cast<int>(what)] + ", " +
                         Text(path) + ", " + std::to_string(error) + ")");
         ended = true;

@@ -44,6 +44,7 @@ enum class Failure {
     NoVersion,    // the version description was empty
     WriteScript,  // the removal script could not be created or written
     StartScript,  // the removal script could not be started
+    NoWindow,     // the question's window could not be made
 };
 
 class PlatformServices {

@@ -111,26 +111,32 @@ void Win32Platform::RuntimeError(Failure what, const char* path, ErrorCode error
                 "choose how to remove Glintfold. No files were deleted.";
             break;
         case Failure::WriteScript:
-            headline = "Clearwick could not write the removal script";
+            headline = "Clearwick could not write the script that removes Glintfold's files:";
             break;
         case Failure::StartScript:
-            headline = "Clearwick could not start the removal script";
+            headline = "Clearwick could not start the script that removes Glintfold's files:";
+            break;
+        case Failure::NoWindow:
+            headline = "Clearwick could not open its window. Nothing was changed.";
             break;
     }
 
-    char reason[512] = "";
-    if (error != ERROR_SUCCESS) {
-        const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                       nullptr, error, 0, reason, sizeof reason, nullptr);
-        if (n == 0) reason[0] = '\0';
-    }
-
+    // The headline, the file it is about, and the system's own words for the
+    // error, each on its own line.
     char text[1024];
+    lstrcpynA(text, headline, sizeof text);
     if (path != nullptr) {
-        wsprintfA(text, "%s\r\n%s\r\n\r\n%s(error %lu)", headline, path, reason,
-                  static_cast<unsigned long>(error));
-    } else {
-        lstrcpynA(text, headline, sizeof text);
+        lstrcatA(text, "\r\n");
+        lstrcatA(text, path);  // paths are constants well inside the buffer
+    }
+    if (error != ERROR_SUCCESS) {
+        char reason[512];
+        if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                           0, reason, sizeof reason, nullptr) == 0) {
+            reason[0] = '\0';
+        }
+        const int used = lstrlenA(text);
+        wsprintfA(text + used, "\r\n\r\n%s(error %lu)", reason, static_cast<unsigned long>(error));
     }
     Ask(text, MB_OK | MB_ICONERROR);
     ExitProcess(error != ERROR_SUCCESS ? error : 1);
