@@ -24,6 +24,9 @@ set(_win95_link_flags
 add_executable(clearwick WIN32
     src/window/form2_window.cpp
     src/window/clearwick.rc)
+# The resource compiler reads the icon, but CMake's scan sees only #includes.
+set_source_files_properties(src/window/clearwick.rc PROPERTIES
+    OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/src/window/clearwick.ico)
 target_compile_options(clearwick PRIVATE ${_shipped_flags})
 target_link_libraries(clearwick PRIVATE clearwick_win32)
 target_link_options(clearwick PRIVATE ${_win95_link_flags} -s)
@@ -40,6 +43,15 @@ foreach(_case "winxp;NT 5.1" "win98;95/98 4.10" "win31;32s 3.10")
     add_test(NAME win32_platform_version_${_winver} COMMAND win32_platform_test "${_expected}")
     set_tests_properties(win32_platform_version_${_winver} PROPERTIES
         ENVIRONMENT "CLEARWICK_WINVER=${_winver}")
+endforeach()
+
+# The window read back from outside, at two display densities, in a prefix
+# whose ANSI code page is not Korean.
+add_executable(form2_window_test tests/wine/form2_window_test.cpp)
+target_link_options(form2_window_test PRIVATE -static)
+foreach(_dpi 96 144)
+    add_test(NAME form2_window_${_dpi}dpi COMMAND form2_window_test $<TARGET_FILE:clearwick> ${_dpi})
+    set_tests_properties(form2_window_${_dpi}dpi PROPERTIES ENVIRONMENT "LANG=en_US.UTF-8;LC_ALL=en_US.UTF-8")
 endforeach()
 
 include(${CMAKE_SOURCE_DIR}/tests/exe/checks.cmake OPTIONAL)
