@@ -1,0 +1,266 @@
+#!/usr/bin/env bash
+# Inspects the built clearwick.exe without running it, so a regression in what
+# the toolchain puts into the executable fails the build's tests.
+#
+#   check_exe.sh CHECK EXE [OBJDUMP]
+#
+# CHECK is one of:
+#   pe_header  i386, GUI subsystem, subsystem and OS version 4.0 (Windows 95
+#              refuses newer ones)
+#   imports    only DLLs every Windows ships, no function Windows 95 lacks;
+#              prints the import list
+#   resources  exactly an icon, an icon group and a version record
+#   icon       the icon group holds one 32x32 image of 256 colours
+#   version    the version record's numbers and strings
+#   size       at most 64 KiB; prints the size and whether it meets 32 KiB
+#
+# Needs the mingw-w64 objdump (binutils-mingw-w64-i686), wrestool (icoutils)
+# and python3. Exits 0 when the check passes, 1 with FAIL lines when not.
+set -u
+
+check=${1:-}
+exe=${2:-}
+objdump=${3:-i686-w64-mingw32-objdump}
+here=$(cd "$(dirname "$0")" && pwd)
+
+if [[ -z $check || -z $exe ]]; then
+    sed -n '2,20p' "$0" >&2
+    exit 2
+fi
+if [[ ! -f $exe ]]; then
+    echo "FAIL: $exe does not exist" >&2
+    exit 1
+fi
+
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+need() {
+    if ! command -v "$1" >/dev/null 2>&1; then
+        echo "FAIL: $1 not found (install $2)"
+        exit 1
+    fi
+}
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+# The only DLLs the program may load at start-up: all ship with every 32-bit
+# Windows the program supports. Compared without regard to case.
+allowed_dlls="kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll msvcrt.dll"
+
+# Functions that Windows 95 lacks (or has only as a stub that fails), which a
+# static import would turn into a load failure or a silent malfunction there.
+# They must be looked up with GetProcAddress instead. Wide-character functions
+# of the Win32 DLLs are rejected by a general rule below as well.
+missing_on_win95="
+IsDebuggerPresent
+AddVectoredExceptionHandler RemoveVectoredExceptionHandler
+AddVectoredContinueHandler RemoveVectoredContinueHandler
+AttachConsole GetConsoleWindow
+GetDiskFreeSpaceExA GetDiskFreeSpaceExW
+GetFileAttributesExA GetFileAttributesExW
+GetLongPathNameA GetLongPathNameW
+InitializeCriticalSectionAndSpinCount SetCriticalSectionSpinCount
+TryEnterCriticalSection SwitchToThread SignalObjectAndWait
+GetModuleHandleExA GetModuleHandleExW
+SetFilePointerEx GetFileSizeEx CreateHardLinkA CreateHardLinkW
+CreateSymbolicLinkA CreateSymbolicLinkW
+FlsAlloc FlsFree FlsGetValue FlsSetValue
+GetTickCount64 GetSystemTimePreciseAsFileTime
+InterlockedCompareExchange InterlockedExchangeAdd
+InitializeSListHead InterlockedPushEntrySList InterlockedPopEntrySList
+IsProcessorFeaturePresent
+EncodePointer DecodePointer
+ConvertThreadToFiber CreateFiber DeleteFiber SwitchToFiber
+CreateWaitableTimerA SetWaitableTimer CancelWaitableTimer
+CancelIo GlobalMemoryStatusEx VerifyVersionInfoA
+GetNativeSystemInfo IsWow64Process RtlCaptureContext
+SetDllDirectoryA OpenThread GetProcessId GetThreadId
+InitializeSRWLock AcquireSRWLockExclusive ReleaseSRWLockExclusive
+AcquireSRWLockShared ReleaseSRWLockShared
+InitializeConditionVariable SleepConditionVariableCS
+WakeConditionVariable WakeAllConditionVariable InitOnceExecuteOnce
+CreateWindowExW SetWindowTextW GetWindowTextW RegisterClassW
+RegisterClassExW DefWindowProcW CallWindowProcW MessageBoxW
+SetWindowLongW GetWindowLongW SendMessageW PostMessageW
+GetMessageW PeekMessageW DispatchMessageW IsDialogMessageW
+LoadIconW LoadCursorW FindWindowW
+GetMonitorInfoA MonitorFromWindow MonitorFromPoint EnumDisplayMonitors
+GetAncestor TrackMouseEvent SendInput AnimateWindow
+SetLayeredWindowAttributes UpdateLayeredWindow SetProcessDPIAware
+GetDpiForWindow GetDpiForSystem
+CreateFontIndirectW CreateFontW TextOutW ExtTextOutW DrawTextW
+GetTextExtentPoint32W GetTextMetricsW SetLayout GetLayout
+SetDCBrushColor SetDCPenColor AddFontResourceExA AddFontMemResourceEx
+SHGetFolderPathA SHGetFolderPathW SHCreateDirectoryExA ShellExecuteW
+SHGetKnownFolderPath
+RegGetValueA RegDeleteTreeA RegDeleteKeyExA RegCopyTreeA RegSetKeyValueA
+SystemFunction036
+"
+
+check_pe_header() {
+    need "$objdump" binutils-mingw-w64-i686
+    local headers file
+    file=$("$objdump" -f "$exe") || { fail "objdump -f failed"; return; }
+    headers=$("$objdump" -p "$exe") || { fail "objdump -p failed"; return; }
+
+    field() { awk -v k="$1" '$1 == k { print $2; exit }' <<<"$headers"; }
+    local arch magic subsystem sub_major sub_minor os_major os_minor
+    arch=$(sed -n 's/^architecture: \([^,]*\),.*/\1/p' <<<"$file")
+    magic=$(field Magic)
+    subsystem=$(field Subsystem)
+    sub_major=$(field MajorSubsystemVersion)
+    sub_minor=$(field MinorSubsystemVersion)
+    os_major=$(field MajorOSystemVersion)
+    os_minor=$(field MinorOSystemVersion)
+    echo "architecture $arch, magic $magic, subsystem $subsystem," \
+         "subsystem version $sub_major.$sub_minor, OS version $os_major.$os_minor"
+
+    [[ $arch == i386 ]] || fail "machine is '$arch', expected i386"
+    [[ $magic == 010b ]] || fail "optional header magic is '$magic', expected 010b (PE32)"
+    [[ $subsystem == 00000002 ]] || fail "subsystem is '$subsystem', expected 00000002 (Windows GUI)"
+    [[ $sub_major.$sub_minor == 4.0 ]] || fail "subsystem version is $sub_major.$sub_minor, expected 4.0"
+    [[ $os_major.$os_minor == 4.0 ]] || fail "OS version is $os_major.$os_minor, expected 4.0"
+    local characteristics
+    characteristics=$(sed -n '/^Characteristics/,/^$/p' <<<"$headers")
+    grep -qw executable <<<"$characteristics" || fail "the image is not marked executable"
+    grep -qw DLL <<<"$characteristics" && fail "the image is marked as a DLL"
+}
+
+check_imports() {
+    need "$objdump" binutils-mingw-w64-i686
+    local headers
+    headers=$("$objdump" -p "$exe") || { fail "objdump -p failed"; return; }
+
+    # "DLL|Function" per import; "<none>" stands for an import by ordinal.
+    awk '
+        /^[ \t]*DLL Name: / { dll = $3; next }
+        dll != "" && /^[ \t]*$/ { dll = ""; next }
+        dll != "" && /^[ \t]*[0-9a-f]+[ \t]+[0-9]+[ \t]+/ { print dll "|" $3 }
+        dll != "" && /^[ \t]*[0-9a-f]+[ \t]+[0-9]+[ \t]*$/ { print dll "|<none>" }
+    ' <<<"$headers" >"$tmp/imports"
+    # Also the DLLs listed without any function (possible, and still loaded).
+    sed -n 's/^[ \t]*DLL Name: \(.*\)$/\1/p' <<<"$headers" >"$tmp/dlls"
+
+    if [[ ! -s $tmp/dlls ]]; then
+        fail "no import table found"
+        return
+    fi
+
+    echo "imports:"
+    local dll
+    while read -r dll; do
+        printf '  %s: %s\n' "$dll" \
+            "$(awk -F'|' -v d="$dll" '$1 == d { printf "%s%s", sep, $2; sep = " " }' "$tmp/imports")"
+    done <"$tmp/dlls"
+    echo "  ($(wc -l <"$tmp/imports") functions from $(wc -l <"$tmp/dlls") DLLs)"
+
+    while read -r dll; do
+        [[ " $allowed_dlls " == *" ${dll,,} "* ]] \
+            || fail "imports from $dll, which is not one of: $allowed_dlls"
+    done <"$tmp/dlls"
+
+    local fn lower
+    while IFS='|' read -r dll fn; do
+        lower=${dll,,}
+        if [[ $fn == "<none>" ]]; then
+            fail "$dll is imported by ordinal; import system functions by name"
+            continue
+        fi
+        if grep -qxF -- "$fn" <(tr -s ' \n' '\n\n' <<<"$missing_on_win95"); then
+            fail "$dll!$fn is missing on Windows 95 (or only a failing stub there); look it up with GetProcAddress"
+        elif [[ $lower != msvcrt.dll && $fn =~ [a-z0-9]W$ ]]; then
+            fail "$dll!$fn is a wide-character function, which Windows 95 does not implement; look it up at run time"
+        fi
+    done <"$tmp/imports"
+
+    local delay
+    delay=$(awk '$1 == "Entry" && $2 == "d" { print $3 }' <<<"$headers")
+    [[ -z $delay || $delay == 00000000 ]] || fail "the image has delay-loaded imports, which this check cannot vet"
+}
+
+list_resources() {
+    need wrestool icoutils
+    wrestool -l "$exe" >"$tmp/resources" 2>"$tmp/wrestool.err" \
+        || { fail "wrestool -l failed: $(cat "$tmp/wrestool.err")"; return 1; }
+}
+
+# "type name" per resource, as wrestool lists them.
+resource_keys() {
+    sed -n "s/^--type=\\([^ ]*\\) --name=\\([^ ]*\\) .*/\\1 \\2/p" "$tmp/resources" | tr -d "'"
+}
+
+icon_id() {
+    sed -n 's/^#define IDI_CLEARWICK[ \t]\{1,\}\([0-9]\{1,\}\).*/\1/p' \
+        "$here/../../src/window/resource.h"
+}
+
+check_resources() {
+    list_resources || return
+    echo "resources:"
+    sed 's/^/  /' "$tmp/resources"
+
+    local keys types id
+    keys=$(resource_keys)
+    types=$(cut -d' ' -f1 <<<"$keys" | sort | tr '\n' ' ')
+    [[ $types == "14 16 3 " ]] \
+        || fail "resource types are '$types', expected exactly one each of 3 (icon), 14 (icon group), 16 (version)"
+    grep -q '^24 ' <<<"$keys" && fail "the exe carries a manifest (type 24); nothing may add one"
+
+    id=$(icon_id)
+    [[ -n $id ]] || fail "IDI_CLEARWICK not found in src/window/resource.h"
+    grep -qx "14 $id" <<<"$keys" || fail "no icon group named $id (IDI_CLEARWICK), which the window loads"
+    grep -qx "16 1" <<<"$keys" || fail "the version record is not named 1 (VS_VERSION_INFO)"
+}
+
+check_icon() {
+    list_resources || return
+    local group icon
+    group=$(resource_keys | awk '$1 == 14 { print $2; exit }')
+    [[ -n $group ]] || { fail "no icon group"; return; }
+    wrestool -x --raw --type=14 --name="$group" "$exe" >"$tmp/group" \
+        || { fail "cannot extract the icon group"; return; }
+    # The group's first record names the icon resource it uses.
+    icon=$(python3 -c 'import struct,sys; d=open(sys.argv[1],"rb").read(); print(struct.unpack_from("<H", d, 18)[0] if len(d) >= 20 else "")' "$tmp/group")
+    [[ -n $icon ]] || { fail "the icon group is empty"; return; }
+    wrestool -x --raw --type=3 --name="$icon" "$exe" >"$tmp/icon" 2>/dev/null
+    [[ -s $tmp/icon ]] || { fail "the icon group points to icon $icon, which is missing"; return; }
+    python3 "$here/decode_resource.py" icon "$tmp/group" "$tmp/icon" "$icon" || failures=$((failures + 1))
+}
+
+check_version() {
+    list_resources || return
+    wrestool -x --raw --type=16 "$exe" >"$tmp/version" 2>/dev/null
+    [[ -s $tmp/version ]] || { fail "no version record"; return; }
+    python3 "$here/decode_resource.py" version "$tmp/version" || failures=$((failures + 1))
+}
+
+check_size() {
+    local size limit=65536 goal=32768
+    size=$(stat -c %s "$exe")
+    if ((size <= goal)); then
+        echo "size: $size bytes: within the limit of $limit and meets the goal of $goal"
+    elif ((size <= limit)); then
+        echo "size: $size bytes: within the limit of $limit, but above the goal of $goal"
+    else
+        fail "size: $size bytes, above the limit of $limit (goal $goal)"
+    fi
+}
+
+case $check in
+    pe_header | imports | resources | icon | version | size) "check_$check" ;;
+    *)
+        echo "unknown check '$check'" >&2
+        exit 2
+        ;;
+esac
+
+if ((failures)); then
+    echo "$check: $failures fault(s) in $exe"
+    exit 1
+fi
+echo "$check: ok"
