@@ -45,5 +45,14 @@ foreach(_case "winxp;NT 5.1" "win98;95/98 4.10" "win31;32s 3.10")
         ENVIRONMENT "CLEARWICK_WINVER=${_winver}")
 endforeach()
 
+# The window read back from outside, at two display densities, in a prefix
+# whose ANSI code page is not Korean.
+add_executable(form2_window_test tests/wine/form2_window_test.cpp)
+target_link_options(form2_window_test PRIVATE -static)
+foreach(_dpi 96 144)
+    add_test(NAME form2_window_${_dpi}dpi COMMAND form2_window_test $<TARGET_FILE:clearwick> ${_dpi})
+    set_tests_properties(form2_window_${_dpi}dpi PROPERTIES ENVIRONMENT "LANG=en_US.UTF-8;LC_ALL=en_US.UTF-8")
+endforeach()
+
 include(${CMAKE_SOURCE_DIR}/tests/exe/checks.cmake OPTIONAL)
 include(${CMAKE_SOURCE_DIR}/tests/e2e/e2e.cmake OPTIONAL)

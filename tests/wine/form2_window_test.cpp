@@ -1,0 +1,174 @@
+// Starts clearwick.exe under Wine and reads its window back from outside:
+// title, client size at the display's DPI, each control's class, UTF-16
+// text and position, the focus; then clicks Cancel with real mouse input
+// and checks that the process ended having changed nothing.
+//
+// Usage: form2_window_test <path of clearwick.exe, Unix or Windows> <dpi>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+int failures = 0;
+
+#define CHECK(cond)                                                               \
+    do {                                                                          \
+        if (!(cond)) {                                                            \
+            std::printf("%s:%d: CHECK failed: %s\n", __FILE__, __LINE__, #cond); \
+            ++failures;                                                           \
+        }                                                                         \
+    } while (0)
+
+const char* kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+int Pixels(int twips, int dpi) { return MulDiv(twips, dpi, 1440); }
+
+std::wstring TextOf(HWND window) {
+    wchar_t text[128] = L"";
+    GetWindowTextW(window, text, 128);
+    return text;
+}
+
+std::string ClassOf(HWND window) {
+    char name[64] = "";
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+struct Expected {
+    int id;
+    const char* className;
+    const wchar_t* text;
+    int left, top, width, height;  // twips
+};
+
+const Expected kControls[] = {
+    {100, "Static", L"시작 페이지 변경 프로그램을 삭제하시겠습니까?", 480, 480, 4725, 195},
+    {101, "Button", L"확인", 1320, 975, 1000, 400},
+    {102, "Button", L"취소", 3000, 975, 1000, 400},
+};
+
+void SetDpi(DWORD dpi) {
+    HKEY key;
+    if (RegCreateKeyA(HKEY_CURRENT_USER, "Control Panel\\Desktop", &key) == ERROR_SUCCESS) {
+        RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+        RegCloseKey(key);
+    }
+}
+
+void SetAutorunValue() {
+    HKEY key;
+    CHECK(RegCreateKeyA(HKEY_LOCAL_MACHINE, kRunKey, &key) == ERROR_SUCCESS);
+    RegSetValueExA(key, "Glintfold", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
+    RegCloseKey(key);
+}
+
+bool HasAutorunValue() {
+    HKEY key;
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kRunKey, &key) != ERROR_SUCCESS) return false;
+    const bool found = RegQueryValueExA(key, "Glintfold", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return found;
+}
+
+void ClickAt(int x, int y) {
+    SetCursorPos(x, y);
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, input, sizeof(INPUT));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::printf("usage: form2_window_test <clearwick.exe> <dpi>\n");
+        return 2;
+    }
+    std::string exe = argv[1];
+    if (exe[0] == '/') exe = "Z:" + exe;
+    for (char& c : exe) if (c == '/') c = '\\';
+    const int dpi = std::atoi(argv[2]);
+    // The texts must read right where the ANSI code page is not Korean.
+    std::printf("ANSI code page %u\n", GetACP());
+    CHECK(GetACP() != 949);
+
+    SetDpi(static_cast<DWORD>(dpi));
+    SetAutorunValue();
+    DeleteFileA("C:\\clearwick.bat");
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::string command = "\"" + exe + "\"";
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, "C:\\", &startup,
+                        &process)) {
+        std::printf("cannot start %s: error %lu\n", exe.c_str(), GetLastError());
+        return 1;
+    }
+    WaitForInputIdle(process.hProcess, 10000);
+    HWND form = nullptr;
+    for (int i = 0; i < 200 && form == nullptr; ++i) {
+        form = FindWindowA("ClearwickForm2", "Clearwick");
+        if (form == nullptr) Sleep(50);
+    }
+    CHECK(form != nullptr);
+    if (form == nullptr) return 1;
+
+    CHECK(TextOf(form) == L"Clearwick");
+    RECT client;
+    GetClientRect(form, &client);
+    std::printf("client area %ldx%ld at %d dpi\n", client.right, client.bottom, dpi);
+    CHECK(client.right == Pixels(5700, dpi));
+    CHECK(client.bottom == Pixels(1785, dpi));
+    CHECK((GetWindowLongA(form, GWL_STYLE) & WS_THICKFRAME) == 0);  // fixed size
+
+    HWND child = GetWindow(form, GW_CHILD);  // children come in tab order
+    for (const Expected& want : kControls) {
+        CHECK(child != nullptr);
+        if (child == nullptr) break;
+        RECT rect;
+        GetWindowRect(child, &rect);
+        MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&rect), 2);
+        std::printf("control %d %s at %ld,%ld %ldx%ld\n", GetDlgCtrlID(child), ClassOf(child).c_str(),
+                    rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+        CHECK(GetDlgCtrlID(child) == want.id);
+        CHECK(lstrcmpiA(ClassOf(child).c_str(), want.className) == 0);
+        CHECK(TextOf(child) == want.text);
+        CHECK(IsWindowUnicode(child));
+        CHECK(rect.left == Pixels(want.left, dpi) && rect.top == Pixels(want.top, dpi));
+        CHECK(rect.right - rect.left == Pixels(want.width, dpi));
+        CHECK(rect.bottom - rect.top == Pixels(want.height, dpi));
+        if (want.id != 100) {
+            // Plain push buttons: neither is the default button.
+            CHECK((GetWindowLongA(child, GWL_STYLE) & 0xF) == BS_PUSHBUTTON);
+        }
+        child = GetWindow(child, GW_HWNDNEXT);
+    }
+    CHECK(child == nullptr);
+
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    CHECK(GetGUIThreadInfo(process.dwThreadId, &gui));
+    CHECK(gui.hwndFocus == GetDlgItem(form, 101));
+
+    // Cancel, clicked with the mouse.
+    RECT cancel;
+    GetWindowRect(GetDlgItem(form, 102), &cancel);
+    ClickAt((cancel.left + cancel.right) / 2, (cancel.top + cancel.bottom) / 2);
+    CHECK(WaitForSingleObject(process.hProcess, 10000) == WAIT_OBJECT_0);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CHECK(exitCode == 0);
+    CHECK(HasAutorunValue());
+    CHECK(GetFileAttributesA("C:\\clearwick.bat") == INVALID_FILE_ATTRIBUTES);
+    TerminateProcess(process.hProcess, 1);  // only if the click was lost
+
+    std::printf("%s\n", failures == 0 ? "all checks passed" : "FAILED");
+    return failures == 0 ? 0 : 1;
+}
