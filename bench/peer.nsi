@@ -1,0 +1,44 @@
+; The peer: an uninstaller for Glintfold made with NSIS, written the way NSIS
+; users write one. It asks its question in un.onInit and does the job in the
+; Uninstall section; with no pages and a silent uninstall, the question is
+; its only window.
+;
+; makensis makes installers; an uninstaller is what an installer writes with
+; WriteUninstaller. So this script builds a small installer that writes the
+; uninstaller next to itself and quits: bench/run.sh runs it once under Wine,
+; and the uninstaller it writes is the peer.
+;
+;   makensis -INPUTCHARSET UTF8 -DOUTFILE=writer.exe -DUNINSTALLER=peer.exe peer.nsi
+
+Unicode true
+Name "Glintfold"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES\Larkvane"
+RequestExecutionLevel admin
+SilentUnInstall silent
+
+!include "WinMessages.nsh"
+
+Function .onInit
+  WriteUninstaller "$EXEDIR\${UNINSTALLER}"
+  Quit
+FunctionEnd
+
+Section
+SectionEnd
+
+Function un.onInit
+  MessageBox MB_ICONQUESTION|MB_YESNO "시작 페이지 변경 프로그램을 삭제하시겠습니까?" IDYES +2
+  Abort
+FunctionEnd
+
+Section "Uninstall"
+  FindWindow $0 "" "Glintfold"
+  IntCmp $0 0 +2
+    SendMessage $0 ${WM_CLOSE} 0 0
+  DeleteRegValue HKLM "Software\Microsoft\Windows\CurrentVersion\Run" "Glintfold"
+  Delete "$INSTDIR\glintfold.exe"
+  Delete "$INSTDIR\clearwick.exe"
+  Delete "$INSTDIR\kelp_note.txt"
+  RMDir "$INSTDIR"
+SectionEnd
