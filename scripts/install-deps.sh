@@ -10,6 +10,7 @@ packages=(
     g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
     wine wine32 xvfb xdotool x11-utils x11-apps netpbm
     icoutils fonts-nanum fonts-wine python3
+    nsis libx11-dev
 )
 
 sudo=
