@@ -15,6 +15,8 @@
  *   -s MS      how long the window is left alone before the answer (1000)
  *   -W S       how long to wait for the window (30)
  *   -T S       how long to wait, after the answer, for exit and removal (10)
+ *   -o FILE    where CMD's output goes (default /dev/null)
+ *   -n         only wait for the window: print map=, leave CMD running, exit
  *
  * CMD starts the program (wine ...). When the window is mapped, the tool
  * reads its _NET_WM_PID, which Wine sets to the Unix pid of the Windows
@@ -47,6 +49,7 @@
 extern int XTestFakeMotionEvent(Display *, int screen, int x, int y, unsigned long delay);
 extern int XTestFakeButtonEvent(Display *, unsigned int button, Bool press, unsigned long delay);
 #include <errno.h>
+#include <fcntl.h>
 #include <libgen.h>
 #include <poll.h>
 #include <signal.h>
@@ -218,12 +221,15 @@ static int pump(double deadline, int (*done)(void)) {
     }
 }
 
-static pid_t spawn(char *const argv[], int out_fd) {
+static pid_t spawn(char *const argv[], int out_fd, int err_fd) {
     pid_t pid = fork();
     if (pid < 0) { perror("fork"); exit(1); }
     if (pid == 0) {
         sigprocmask(SIG_SETMASK, &old_mask, NULL);
-        if (out_fd >= 0) { dup2(out_fd, 1); close(out_fd); }
+        if (out_fd >= 0) dup2(out_fd, 1);
+        if (err_fd >= 0) dup2(err_fd, 2);
+        if (out_fd > 2) close(out_fd);
+        if (err_fd > 2 && err_fd != out_fd) close(err_fd);
         execvp(argv[0], argv);
         perror(argv[0]);
         _exit(127);
@@ -238,7 +244,7 @@ static int waited(void) { return find_reaped(waiting_for) != NULL; }
 static int run_helper(char *const argv[], char *out, size_t size, double *t_end) {
     int fds[2] = {-1, -1};
     if (out && pipe(fds) != 0) { perror("pipe"); exit(1); }
-    waiting_for = spawn(argv, out ? fds[1] : -1);
+    waiting_for = spawn(argv, out ? fds[1] : -1, -1);
     size_t used = 0;
     if (out) {
         close(fds[1]);
@@ -269,10 +275,11 @@ static int have_window(void) { return t_map >= 0; }
 static int finished(void) { return t_target_exit >= 0 && t_gone >= 0; }
 
 int main(int argc, char **argv) {
-    const char *dir = NULL, *locate = NULL, *probe = NULL;
+    const char *dir = NULL, *locate = NULL, *probe = NULL, *output = "/dev/null";
+    int wait_only = 0;
     double settle = 1000, window_timeout = 30, answer_timeout = 10;
     int opt;
-    while ((opt = getopt(argc, argv, "+t:d:l:m:s:W:T:")) != -1) {
+    while ((opt = getopt(argc, argv, "+t:d:l:m:s:W:T:o:n")) != -1) {
         switch (opt) {
             case 't': title = optarg; break;
             case 'd': dir = optarg; break;
@@ -281,11 +288,14 @@ int main(int argc, char **argv) {
             case 's': settle = atof(optarg); break;
             case 'W': window_timeout = atof(optarg); break;
             case 'T': answer_timeout = atof(optarg); break;
+            case 'o': output = optarg; break;
+            case 'n': wait_only = 1; break;
             default: return 2;
         }
     }
-    if (!title || !dir || !locate || optind >= argc) {
-        fprintf(stderr, "usage: xmeasure -t TITLE -d DIR -l LOCATE [-m PROBE] [-s MS] [-W S] [-T S] -- CMD...\n");
+    if (!title || (!wait_only && (!dir || !locate)) || optind >= argc) {
+        fprintf(stderr, "usage: xmeasure -t TITLE -d DIR -l LOCATE [-m PROBE] [-s MS] [-W S] [-T S] [-o FILE] -- CMD...\n"
+                        "       xmeasure -n -t TITLE [-W S] [-o FILE] -- CMD...\n");
         return 2;
     }
 
@@ -295,6 +305,7 @@ int main(int argc, char **argv) {
     XSelectInput(dpy, DefaultRootWindow(dpy), SubstructureNotifyMask);
     XSync(dpy, False);
 
+    if (wait_only) dir = ".";
     char dir_copy[4096], parent[4096];
     snprintf(dir_copy, sizeof dir_copy, "%s", dir);
     snprintf(dir_base, sizeof dir_base, "%s", basename(dir_copy));
@@ -313,11 +324,17 @@ int main(int argc, char **argv) {
     sigprocmask(SIG_BLOCK, &chld, &old_mask);
     signal_fd = signalfd(-1, &chld, SFD_NONBLOCK | SFD_CLOEXEC);
 
+    const int out_fd = open(output, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (out_fd < 0) { perror(output); return 1; }
     const double t_launch = now_ms();
-    spawn(argv + optind, -1);
+    spawn(argv + optind, out_fd, out_fd);
     if (!pump(t_launch + window_timeout * 1000, have_window)) {
         printf("status=nowindow\n");
         return 3;
+    }
+    if (wait_only) {
+        printf("status=ok map=%.1f pid=%d\n", t_map - t_launch, (int)target);
+        return 0;
     }
     watch_foreign_target();
     pump(now_ms() + settle, NULL);

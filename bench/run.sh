@@ -1,0 +1,189 @@
+#!/usr/bin/env bash
+# Benchmarks clearwick.exe against the floor (bench/floor.cpp, the least that
+# can do the same job) and an NSIS uninstaller doing the same job
+# (bench/peer.nsi), under Wine, and prints the figures as Markdown tables.
+#
+#   bench/run.sh [ROUNDS]      ROUNDS defaults to 7; recorded runs use 15+
+#
+# Each round runs every program once, in the same order (clearwick, floor,
+# nsis, floor-2): floor-2 is the floor again under another name, so its ratio
+# to the floor is the noise of the table. Each run gets a fresh copy of a
+# template 32-bit prefix in which the demo product is installed; the product
+# is started and its window is up before the program under test starts as
+# C:\Program Files\Larkvane\clearwick.exe, the tool's own place. All of it
+# under one Xvfb server.
+#
+# What is measured, from events rather than by polling (bench/xmeasure.c):
+#   (a) launch to the program's window being mapped on the X server;
+#   (b) the answer, a real click on the first button, to the exit of the
+#       process that owns the window;
+#   (c) the answer to the product's directory being gone (inotify);
+#   (d) the exe's size;
+#   (e) the peak working set of that process, as Wine reports it to
+#       GetProcessMemoryInfo (bench/RESULTS.md says why and how);
+# and whether the directory was really gone at the end (removals completed).
+#
+# Builds what it needs (the win32 preset's clearwick.exe, the floor, the
+# peer, the tools) first. Writes the raw rows to build/bench/runs/, and the
+# latest tables with the date, the core count and Wine's version to
+# bench/RESULTS.md. Not part of the tests: it takes minutes and its figures
+# are noisy by nature.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/.." && pwd)
+rounds=${1:-7}
+case $rounds in '' | *[!0-9]* | 0) echo "usage: bench/run.sh [ROUNDS]" >&2; exit 2 ;; esac
+
+out=$repo/build/bench
+win32=$repo/build/win32
+log=$out/bench.log
+mkdir -p "$out/runs"
+: >"$log"
+cd "$repo"
+
+say() { printf '%s\n' "$*" >&2; }
+
+# --- Build ------------------------------------------------------------------
+say "Building clearwick.exe (win32 preset), the floor, the peer and the tools..."
+scripts/install-deps.sh
+{
+    cmake --preset win32
+    cmake --build --preset win32 --target clearwick glintfold_standin window_probe
+    cmake -S bench -B "$out" --toolchain "$repo/cmake/toolchain-mingw-i686.cmake" \
+        -DCMAKE_BUILD_TYPE=MinSizeRel
+    cmake --build "$out"
+    cc -O2 -Wall -Wextra -o "$out/xmeasure" bench/xmeasure.c -lX11 -l:libXtst.so.6
+    makensis -V2 -INPUTCHARSET UTF8 -DOUTFILE="$out/peer-writer.exe" -DUNINSTALLER=peer.exe \
+        bench/peer.nsi
+} >>"$log" 2>&1 || { say "build failed; see $log"; exit 1; }
+
+# The floor must be built exactly as clearwick.exe is, or the comparison of
+# sizes means nothing.
+flags() { sed -n 's/^CXX_FLAGS = //p' "$1"; }
+if [ "$(flags "$win32/CMakeFiles/clearwick.dir/flags.make")" != \
+     "$(flags "$out/CMakeFiles/floor.dir/flags.make")" ]; then
+    say "The floor's compile flags differ from clearwick.exe's; update bench/CMakeLists.txt."
+    exit 1
+fi
+cp "$out/floor.exe" "$out/floor-2.exe"
+
+# --- Wine -------------------------------------------------------------------
+. tests/wine/wine-lib.sh
+. tests/e2e/harness.sh
+. bench/harness-extra.sh
+wine_root "$out/wine"
+trap wine_cleanup EXIT
+wine_start_display
+
+# The uninstaller is what the peer's installer writes: run it once.
+wine_new_prefix nsis-writer
+# (It quits from .onInit, which NSIS reports with a non-zero exit status.)
+(cd "$out" && rm -f peer.exe && { wine peer-writer.exe >>"$log" 2>&1 || true; } && wineserver -w)
+[ -f "$out/peer.exe" ] || { say "the NSIS installer wrote no uninstaller; see $log"; exit 1; }
+wineserver -k >/dev/null 2>&1 || true
+rm -rf "$WINEPREFIX"
+
+# One template with the demo product installed; each run gets a copy.
+wine_new_prefix bench-template
+template=$WINEPREFIX
+demo_install
+wineserver -w
+
+# name | exe | title of its question window | control ID of the answer
+programs=(
+    "clearwick|$win32/clearwick.exe|Clearwick|101"
+    "floor|$out/floor.exe|Clearwick|101"
+    "nsis|$out/peer.exe|Glintfold Uninstall|6"
+    "floor-2|$out/floor-2.exe|Clearwick|101"
+)
+
+stamp=$(date -u +%Y%m%dT%H%M%SZ)
+tsv=$out/runs/$stamp.tsv
+printf 'round\tprogram\tmap_ms\texit_ms\tgone_ms\tsize\tpeak_kib\thwm_kib\tprobe_peak_ws_kib\tprobe_private_kib\tdone\n' >"$tsv"
+
+# One run of one program: fresh prefix, product up, the program measured.
+measure() {
+    local round=$1 name=$2 exe=$3 title=$4 control=$5
+    export WINEPREFIX=$out/wine/prefixes/run-$name
+    rm -rf "$WINEPREFIX"
+    cp -a "$template" "$WINEPREFIX"
+    local dir=$WINEPREFIX/$E2E_LARKVANE
+    cp "$exe" "$dir/clearwick.exe"
+    E2E_CLOSE_LOG=$out/wine/prefixes/product-closes-$name.txt
+    start_product
+    # Let the prefix's own services finish starting before the clock runs.
+    sleep "${BENCH_QUIET:-1.5}"
+
+    local line
+    line=$(cd "$dir" && "$out/xmeasure" -t "$title" -d "$dir" -o "$log" \
+        -m "wine '$out/memprobe.exe' '$title' 2>>'$log'" \
+        -l "$(bench_locate_cmd "$title" "$control")" \
+        -- wine 'C:\Program Files\Larkvane\clearwick.exe' 2>>"$log") || true
+    printf '%s\t%s\t%s\n' "$round" "$name" "$line" >>"$log"
+
+    wineserver -k >/dev/null 2>&1 || true
+    bench_stop_product
+    rm -rf "$WINEPREFIX" "$E2E_CLOSE_LOG"
+
+    local status map exit gone rss hwm done probe
+    status=$(field status "$line")
+    if [ "$status" != ok ]; then
+        say "  round $round, $name: ${status:-failed} (see $log)"
+        printf '%s\t%s\t-1\t-1\t-1\t%s\t-1\t-1\t-1\t-1\t0\n' "$round" "$name" "$(stat -c %s "$exe")" >>"$tsv"
+        return
+    fi
+    map=$(field map "$line"); exit=$(field exit "$line"); gone=$(field gone "$line")
+    rss=$(field rss_kib "$line"); hwm=$(field hwm_kib "$line"); done=$(field done "$line")
+    probe=$(sed -n 's/.*probe="\(.*\)".*/\1/p' <<<"$line")
+    # The peak is the larger of the peak at exit and the one read at the
+    # answer: the kernel's counters are per CPU and may lag by a few pages.
+    local peak=$(( rss > hwm ? rss : hwm ))
+    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$round" "$name" "$map" "$exit" "$gone" \
+        "$(stat -c %s "$exe")" "$peak" "$hwm" "$(field peak_ws "$probe")" \
+        "$(field peak_pagefile "$probe")" "$done" >>"$tsv"
+    say "  round $round, $name: launch→window ${map} ms, answer→exit ${exit} ms, answer→gone ${gone} ms, peak ${peak} KiB, removed=$done"
+}
+
+field() { sed -n "s/.*\\b$1=\\([^ \"]*\\).*/\\1/p" <<<"$2"; }
+
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+started=$(date +%s)
+say "Measuring $rounds rounds..."
+for round in $(seq 1 "$rounds"); do
+    for entry in "${programs[@]}"; do
+        IFS='|' read -r name exe title control <<<"$entry"
+        measure "$round" "$name" "$exe" "$title" "$control"
+    done
+done
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+elapsed=$(( $(date +%s) - started ))
+
+previous=$(ls "$out/runs/"*.tsv 2>/dev/null | grep -v "/$stamp.tsv$" | tail -1 || true)
+tables=$(python3 bench/summarize.py "$tsv" ${previous:+"$previous"})
+printf '\n%s\n' "$tables"
+
+# The latest run replaces the block between the markers in RESULTS.md.
+results=bench/RESULTS.md
+[ -f "$results" ] || printf '# Benchmark results\n\n<!-- latest run -->\n<!-- end of latest run -->\n' >"$results"
+block=$(cat <<EOF
+<!-- latest run -->
+## Latest run
+
+$(date -u '+%Y-%m-%d %H:%M UTC'); $rounds rounds in ${elapsed} s; \`nproc\` $(nproc); $(wine --version);
+load average (1, 5, 15 min) $load_before before, $load_after after. Raw rows:
+build/bench/runs/$stamp.tsv${previous:+; previous run: build/bench/runs/$(basename "$previous")}.
+
+$tables
+<!-- end of latest run -->
+EOF
+)
+python3 - "$results" "$block" <<'EOF'
+import re, sys
+path, block = sys.argv[1], sys.argv[2]
+text = open(path).read()
+pattern = re.compile(r"<!-- latest run -->.*?<!-- end of latest run -->", re.S)
+text = pattern.sub(lambda _: block, text) if pattern.search(text) else text + "\n" + block + "\n"
+open(path, "w").write(text)
+EOF
+say "Wrote $results."
