@@ -1,0 +1,24 @@
+# End-to-end tests: the real clearwick.exe in a real Wine prefix, driven with
+# real mouse clicks and key presses on a private Xvfb display.
+
+# The product's stand-in, and the probe that reads the tool's window from
+# outside. Test tools, so they may use whatever Windows offers.
+add_executable(glintfold_standin WIN32 ${CMAKE_CURRENT_LIST_DIR}/glintfold_standin.cpp)
+target_link_options(glintfold_standin PRIVATE -static)
+
+add_executable(window_probe ${CMAKE_CURRENT_LIST_DIR}/window_probe.cpp)
+target_link_libraries(window_probe PRIVATE shell32)
+target_link_options(window_probe PRIVATE -static)
+
+# Each scenario gets its own prefix and display; tests/e2e/scenario.sh says
+# what each one does. Logs, snapshots and the screenshot of the Korean window
+# go to e2e/<scenario> in the build folder.
+set(_e2e_scenarios
+    harness nt_ok 9x_ok win32s_ok cancel close_box space_ok escape no_product decoys
+    from_larkvane korean)
+foreach(_scenario IN LISTS _e2e_scenarios)
+    add_test(NAME e2e_${_scenario}
+        COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/scenario.sh ${_scenario}
+            $<TARGET_FILE:clearwick> $<TARGET_FILE:glintfold_standin> $<TARGET_FILE:window_probe>)
+    set_tests_properties(e2e_${_scenario} PROPERTIES TIMEOUT 180)
+endforeach()

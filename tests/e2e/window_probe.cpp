@@ -1,0 +1,184 @@
+// Reads another program's window from outside, for the end-to-end tests:
+// where its controls are on the screen (so the test can click them with the
+// real mouse) and what their texts are, as UTF-8.
+//
+//   window_probe show <title>    the top-level window with exactly that title
+//   window_probe acp             the ANSI and OEM code pages of this prefix
+//   window_probe close <title>   sends WM_CLOSE (only to test the stand-in)
+//
+// `show` prints one record a line, fields separated by tabs:
+//   window  <hwnd> <class> <l> <t> <r> <b> <style> <text>
+//   client  <l> <t> <r> <b>                    (screen coordinates)
+//   focus   <control id or 0>
+//   closebox <x> <y>                           (centre of the close button)
+//   control <id> <class> <l> <t> <r> <b> <visible> <text>   (in Z order)
+// It exits with 1 when no such window exists.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+void Write(const char* text) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(std::strlen(text)), &written,
+              nullptr);
+}
+
+// Tabs and line breaks in a text would break the record; show them escaped.
+void WriteText(const wchar_t* text) {
+    wchar_t cleaned[1024];
+    int n = 0;
+    for (const wchar_t* p = text; *p != L'\0' && n < 1000; ++p) {
+        if (*p == L'\t' || *p == L'\r' || *p == L'\n') {
+            cleaned[n++] = L'\\';
+            cleaned[n++] = *p == L'\t' ? L't' : *p == L'\r' ? L'r' : L'n';
+        } else {
+            cleaned[n++] = *p;
+        }
+    }
+    cleaned[n] = L'\0';
+    char utf8[4096];
+    const int size = WideCharToMultiByte(CP_UTF8, 0, cleaned, -1, utf8, sizeof utf8, nullptr, nullptr);
+    if (size > 0) Write(utf8);
+}
+
+void WriteRect(const RECT& r) {
+    char line[128];
+    std::snprintf(line, sizeof line, "\t%ld\t%ld\t%ld\t%ld", r.left, r.top, r.right, r.bottom);
+    Write(line);
+}
+
+LRESULT HitTest(HWND window, int x, int y) {
+    DWORD_PTR result = HTNOWHERE;
+    if (!SendMessageTimeoutW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 2000,
+                             &result)) {
+        return HTNOWHERE;
+    }
+    return static_cast<LRESULT>(result);
+}
+
+// Where the window's own close button is, found by asking the window what
+// each point of its title bar is, so nothing depends on how the title bar is
+// drawn.
+bool FindCloseBox(HWND window, int* x, int* y) {
+    RECT frame;
+    GetWindowRect(window, &frame);
+    const int captionMiddle =
+        frame.top + GetSystemMetrics(SM_CYFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2;
+    int first = -1, last = -1;
+    for (int px = frame.right - 1; px >= frame.left; --px) {
+        if (HitTest(window, px, captionMiddle) == HTCLOSE) {
+            if (last < 0) last = px;
+            first = px;
+        } else if (last >= 0) {
+            break;
+        }
+    }
+    if (last < 0) return false;
+    *x = (first + last) / 2;
+    int top = -1, bottom = -1;
+    for (int py = frame.top; py < frame.bottom; ++py) {
+        if (HitTest(window, *x, py) == HTCLOSE) {
+            if (top < 0) top = py;
+            bottom = py;
+        } else if (top >= 0) {
+            break;
+        }
+    }
+    *y = (top + bottom) / 2;
+    return true;
+}
+
+int Show(const wchar_t* title) {
+    const HWND window = FindWindowW(nullptr, title);
+    if (window == nullptr) {
+        Write("no window\n");
+        return 1;
+    }
+    wchar_t text[512];
+    wchar_t className[256];
+    char line[256];
+    RECT r;
+
+    GetClassNameW(window, className, 256);
+    GetWindowTextW(window, text, 512);
+    GetWindowRect(window, &r);
+    std::snprintf(line, sizeof line, "window\t%p\t", static_cast<void*>(window));
+    Write(line);
+    WriteText(className);
+    WriteRect(r);
+    std::snprintf(line, sizeof line, "\t0x%08lx\t",
+                  static_cast<unsigned long>(GetWindowLongW(window, GWL_STYLE)));
+    Write(line);
+    WriteText(text);
+    Write("\n");
+
+    GetClientRect(window, &r);
+    POINT origin = {0, 0};
+    ClientToScreen(window, &origin);
+    OffsetRect(&r, origin.x, origin.y);
+    Write("client");
+    WriteRect(r);
+    Write("\n");
+
+    GUITHREADINFO thread = {};
+    thread.cbSize = sizeof thread;
+    const DWORD threadId = GetWindowThreadProcessId(window, nullptr);
+    int focusId = 0;
+    if (GetGUIThreadInfo(threadId, &thread) && thread.hwndFocus != nullptr &&
+        thread.hwndFocus != window) {
+        focusId = GetDlgCtrlID(thread.hwndFocus);
+    }
+    std::snprintf(line, sizeof line, "focus\t%d\n", focusId);
+    Write(line);
+
+    int closeX = 0, closeY = 0;
+    if ((GetWindowLongW(window, GWL_STYLE) & WS_SYSMENU) && FindCloseBox(window, &closeX, &closeY)) {
+        std::snprintf(line, sizeof line, "closebox\t%d\t%d\n", closeX, closeY);
+        Write(line);
+    }
+
+    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        GetClassNameW(child, className, 256);
+        GetWindowTextW(child, text, 512);
+        GetWindowRect(child, &r);
+        std::snprintf(line, sizeof line, "control\t%d\t", GetDlgCtrlID(child));
+        Write(line);
+        WriteText(className);
+        WriteRect(r);
+        std::snprintf(line, sizeof line, "\t%d\t", IsWindowVisible(child) ? 1 : 0);
+        Write(line);
+        WriteText(text);
+        Write("\n");
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main() {
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (argv == nullptr || argc < 2) {
+        Write("usage: window_probe show <title> | acp | close <title>\n");
+        return 2;
+    }
+    if (lstrcmpW(argv[1], L"acp") == 0) {
+        char line[64];
+        std::snprintf(line, sizeof line, "acp\t%u\noemcp\t%u\n", GetACP(), GetOEMCP());
+        Write(line);
+        return 0;
+    }
+    if (argc < 3) return 2;
+    if (lstrcmpW(argv[1], L"show") == 0) return Show(argv[2]);
+    if (lstrcmpW(argv[1], L"close") == 0) {
+        const HWND window = FindWindowW(nullptr, argv[2]);
+        if (window == nullptr) return 1;
+        SendMessageW(window, WM_CLOSE, 0, 0);
+        return 0;
+    }
+    return 2;
+}
