@@ -1,0 +1,308 @@
+# Drives the real clearwick.exe in a throwaway Wine prefix with real input
+# (XTEST mouse clicks and key presses through xdotool on a private Xvfb
+# display). Sourced by the end-to-end scenarios (tests/e2e/scenario.sh), the
+# demo (scripts/demo.sh) and the benchmarks; it sources tests/wine/wine-lib.sh
+# itself unless that is already loaded. Needs bash, python3, xdotool, netpbm.
+#
+# The Windows programs it runs, all built by the win32 preset (set these
+# before calling anything to use other builds):
+#   E2E_TOOL       clearwick.exe          default build/win32/clearwick.exe
+#   E2E_STANDIN    the product's stand-in default build/win32/glintfold_standin.exe
+#   E2E_PROBE      window_probe.exe       default build/win32/window_probe.exe
+#
+# A test's life (wine-lib.sh's functions work too):
+#   e2e_begin NAME [WINVER]  work folder $E2E_WORK=$E2E_OUT/NAME (E2E_OUT
+#                            defaults to ./e2e), a fresh prefix copied from
+#                            the run's template (CLEARWICK_WINE_DIR, default
+#                            ./wine), its own Xvfb, Windows version WINVER
+#                            (winxp, win98, win31...), and a trap that calls
+#                            e2e_end on exit
+#   e2e_end [STATUS]         ends every process started here, by PID, then
+#                            the prefix's wineserver and the Xvfb server;
+#                            removes the prefix when STATUS is 0 (unless
+#                            E2E_KEEP=1)
+#
+# The product:
+#   demo_install [--short]   C:\Program Files\Larkvane holding glintfold.exe
+#                            (the stand-in), clearwick.exe and kelp_note.txt;
+#                            the autorun value "Glintfold" under HKLM\...\Run
+#                            beside values that must survive ($E2E_SIBLINGS
+#                            lists them); with --short also a real
+#                            C:\progra~1\larkvane with the same three files
+#   start_product            starts C:\Program Files\Larkvane\glintfold.exe,
+#                            which appends a line to $E2E_CLOSE_LOG for each
+#                            WM_CLOSE; returns once its window is mapped.
+#                            PID in $E2E_PRODUCT_PID
+#   product_closes           prints how many WM_CLOSE the product received
+#
+# The tool:
+#   start_tool [DIR [EXE]]   starts EXE (default $E2E_TOOL; a Unix path)
+#                            with DIR (a Unix path, default drive_c, i.e.
+#                            C:\) as its current directory; returns once the
+#                            "Clearwick" window is mapped. PID in $E2E_TOOL_PID
+#   wait_exit PID [SECONDS]  waits for a process started here to end; its
+#                            exit status in $E2E_STATUS; fails on time-out
+#
+# Windows on the screen (TITLE is a window's exact title):
+#   wait_window TITLE [SECONDS]     until a window with that title is mapped
+#   wait_no_window TITLE [SECONDS]  until none is
+#   probe_window TITLE       window_probe's records (window, client, focus,
+#                            closebox, control), tab-separated, on stdout
+#   control_center TITLE ID  prints "X Y", the control's centre on the screen
+#   control_text TITLE ID    prints the control's text (UTF-8, read through
+#                            GetWindowTextW)
+#   click_control TITLE ID   a real left click at the control's centre
+#   click_close_box TITLE    a real left click on the window's own close box
+#   press_keys TITLE KEY...  real key presses (xdotool key names) to whatever
+#                            has the X input focus, after checking that it is
+#                            the window TITLE
+#   screenshot FILE [TITLE]  PNG of the whole screen, or of the window only
+#
+# The prefix's state:
+#   snapshot FILE            waits for the wineserver to exit (it writes the
+#                            registry only then), then records every file
+#                            under drive_c with its size and hash, and every
+#                            registry value, Wine's volatile lines left out
+#   snapshot_diff A B        prints "- record" / "+ record"; fails if any
+#   win_path PATH            the Windows (Z:) path of a Unix path
+#   wait_until SECONDS CMD...  runs CMD every 50 ms until it succeeds
+#   e2e_log TEXT...          a line on stderr, with the test's name
+
+if ! declare -F wine_root >/dev/null; then
+    . "$(dirname "${BASH_SOURCE[0]}")/../wine/wine-lib.sh"
+fi
+
+_e2e_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+_e2e_repo=$(cd "$_e2e_here/../.." && pwd)
+E2E_TOOL=${E2E_TOOL:-$_e2e_repo/build/win32/clearwick.exe}
+E2E_STANDIN=${E2E_STANDIN:-$_e2e_repo/build/win32/glintfold_standin.exe}
+E2E_PROBE=${E2E_PROBE:-$_e2e_repo/build/win32/window_probe.exe}
+
+E2E_RUN_KEY='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
+E2E_LARKVANE='drive_c/Program Files/Larkvane'
+E2E_PRODUCT_FILES=(glintfold.exe clearwick.exe kelp_note.txt)
+# Values beside the product's own that the removal must leave alone: one
+# whose name starts with the product's, one under HKCU with exactly its name.
+E2E_SIBLINGS=(
+    'HKLM Run "GlintfoldUpdate"'
+    'HKLM Run "KelpSync"'
+    'HKCU Run "Glintfold"'
+)
+
+_e2e_pids=()
+E2E_NAME=
+E2E_WORK=
+E2E_STATUS=
+E2E_TOOL_PID=
+E2E_PRODUCT_PID=
+
+e2e_log() { printf '[%s] %s\n' "${E2E_NAME:-e2e}" "$*" >&2; }
+
+win_path() {
+    local p
+    p=$(realpath -m "$1")
+    printf 'Z:%s' "${p//\//\\}"
+}
+
+wait_until() {
+    local seconds=$1
+    shift
+    local deadline=$((SECONDS + seconds))
+    until "$@"; do
+        [ "$SECONDS" -lt "$deadline" ] || return 1
+        sleep 0.05
+    done
+}
+
+e2e_begin() {
+    E2E_NAME=$1
+    local winver=${2:-}
+    E2E_WORK=${E2E_OUT:-$PWD/e2e}/$E2E_NAME
+    rm -rf "$E2E_WORK"
+    mkdir -p "$E2E_WORK"
+    E2E_CLOSE_LOG=$E2E_WORK/product-closes.txt
+    wine_root "${CLEARWICK_WINE_DIR:-$PWD/wine}"
+    trap 'e2e_end $?' EXIT
+    wine_start_display
+    wine_new_prefix "e2e-$E2E_NAME"
+    # As wine_set_version, without waiting for the wineserver to exit: the
+    # programs started next ask the running one.
+    if [ -n "$winver" ]; then
+        wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d "$winver" /f >/dev/null 2>&1
+    fi
+}
+
+e2e_end() {
+    local status=${1:-0} pid
+    trap - EXIT
+    for pid in "${_e2e_pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    wine_cleanup
+    for pid in "${_e2e_pids[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+    _e2e_pids=()
+    if [ "$status" -eq 0 ] && [ "${E2E_KEEP:-0}" != 1 ] && [ -n "${WINEPREFIX:-}" ]; then
+        rm -rf "$WINEPREFIX" "$WINEPREFIX.hashes"
+    elif [ -n "${WINEPREFIX:-}" ]; then
+        e2e_log "prefix kept for a look: $WINEPREFIX"
+    fi
+    exit "$status"
+}
+
+# Runs a Windows program to its end; its output is ours.
+_e2e_wine() { wine "$@" 2>/dev/null; }
+
+# --- The product -------------------------------------------------------------
+
+demo_install() {
+    local short=0
+    [ "${1:-}" = --short ] && short=1
+    local dir=$WINEPREFIX/$E2E_LARKVANE
+    _e2e_put_product "$dir"
+    if [ "$short" = 1 ]; then
+        # Wine makes no PROGRA~1 short names, so the 9x script's short path
+        # needs a real folder by that name.
+        _e2e_put_product "$WINEPREFIX/drive_c/progra~1/larkvane"
+    fi
+    local reg=$E2E_WORK/demo-install.reg
+    [ -n "$E2E_WORK" ] || reg=$WINEPREFIX/../demo-install.reg
+    cat >"$reg" <<'EOF'
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run]
+"GlintfoldUpdate"="C:\\Program Files\\Larkvane\\glintfold.exe /update"
+"Glintfold"="C:\\Program Files\\Larkvane\\glintfold.exe"
+"KelpSync"="C:\\Program Files\\KelpSync\\kelpsync.exe /background"
+
+[HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Run]
+"Glintfold"="C:\\Program Files\\Larkvane\\glintfold.exe"
+
+EOF
+    _e2e_wine regedit /s "$(win_path "$reg")"
+}
+
+_e2e_put_product() {
+    mkdir -p "$1"
+    cp "$E2E_STANDIN" "$1/glintfold.exe"
+    cp "$E2E_TOOL" "$1/clearwick.exe"
+    printf 'Kelp note: Glintfold keeps your start page.\r\n' >"$1/kelp_note.txt"
+}
+
+start_product() {
+    : >"$E2E_CLOSE_LOG"
+    local log
+    log=$(win_path "$E2E_CLOSE_LOG")
+    (cd "$WINEPREFIX/$E2E_LARKVANE" &&
+        exec wine 'C:\Program Files\Larkvane\glintfold.exe' "$log" 2>/dev/null) &
+    E2E_PRODUCT_PID=$!
+    _e2e_pids+=("$E2E_PRODUCT_PID")
+    wait_window Glintfold 30 || { e2e_log "the product's window did not appear"; return 1; }
+}
+
+product_closes() {
+    if [ -f "$E2E_CLOSE_LOG" ]; then grep -c WM_CLOSE "$E2E_CLOSE_LOG" || true; else echo 0; fi
+}
+
+# --- The tool ----------------------------------------------------------------
+
+start_tool() {
+    local dir=${1:-$WINEPREFIX/drive_c} exe=${2:-$E2E_TOOL}
+    (cd "$dir" && exec wine "$exe" 2>/dev/null) &
+    E2E_TOOL_PID=$!
+    _e2e_pids+=("$E2E_TOOL_PID")
+    wait_window Clearwick 30 || { e2e_log "the Clearwick window did not appear"; return 1; }
+}
+
+wait_exit() {
+    local pid=$1 seconds=${2:-15}
+    E2E_STATUS=
+    wait_until "$seconds" _e2e_ended "$pid" || return 1
+    E2E_STATUS=0
+    wait "$pid" || E2E_STATUS=$?
+}
+
+# Bash reaps its children as they end, so a signal to the PID fails from
+# then on.
+_e2e_ended() { ! kill -0 "$1" 2>/dev/null; }
+
+# --- Windows on the screen ---------------------------------------------------
+
+_e2e_mapped() { xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; }
+_e2e_unmapped() { ! _e2e_mapped "$1"; }
+
+wait_window() { wait_until "${2:-15}" _e2e_mapped "$1"; }
+wait_no_window() { wait_until "${2:-15}" _e2e_unmapped "$1"; }
+
+probe_window() { _e2e_wine "$E2E_PROBE" show "$1"; }
+
+control_center() {
+    probe_window "$1" | awk -F'\t' -v id="$2" \
+        '$1 == "control" && $2 == id { print int(($4 + $6) / 2), int(($5 + $7) / 2); found = 1 }
+         END { exit !found }'
+}
+
+control_text() {
+    probe_window "$1" | awk -F'\t' -v id="$2" '$1 == "control" && $2 == id { print $9 }'
+}
+
+_e2e_click_at() {
+    xdotool mousemove --sync "$1" "$2" click 1
+}
+
+click_control() {
+    local at
+    at=$(control_center "$1" "$2") || { e2e_log "no control $2 in window $1"; return 1; }
+    # shellcheck disable=SC2086
+    _e2e_click_at $at
+}
+
+click_close_box() {
+    local at
+    at=$(probe_window "$1" | awk -F'\t' '$1 == "closebox" { print $2, $3; found = 1 } END { exit !found }') ||
+        { e2e_log "window $1 has no close box"; return 1; }
+    # shellcheck disable=SC2086
+    _e2e_click_at $at
+}
+
+# Wine gives the X input focus to the window it activates; the keys go to
+# whatever window has it, as a user's would, so check that it is ours.
+press_keys() {
+    local title=$1
+    shift
+    local ours
+    ours=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n1)
+    if ! wait_until 5 _e2e_focused "$ours"; then
+        e2e_log "window $title does not have the keyboard focus"
+        return 1
+    fi
+    xdotool key --delay 50 "$@"
+}
+
+_e2e_focused() { [ -n "$1" ] && [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
+
+screenshot() {
+    local file=$1 title=${2:-}
+    local rect=
+    if [ -n "$title" ]; then
+        rect=$(probe_window "$title" | awk -F'\t' '$1 == "window" { print $4, $5, $6 - $4, $7 - $5 }')
+    fi
+    if [ -n "$rect" ]; then
+        # shellcheck disable=SC2086
+        set -- $rect
+        xwd -root -silent | xwdtopnm 2>/dev/null |
+            pnmcut -left "$1" -top "$2" -width "$3" -height "$4" | pnmtopng >"$file" 2>/dev/null
+    else
+        xwd -root -silent | xwdtopnm 2>/dev/null | pnmtopng >"$file" 2>/dev/null
+    fi
+}
+
+# --- The prefix's state ------------------------------------------------------
+
+snapshot() {
+    wineserver -w
+    python3 "$_e2e_here/snapshot.py" take "$WINEPREFIX" "$1" --cache "$WINEPREFIX.hashes"
+}
+
+snapshot_diff() { python3 "$_e2e_here/snapshot.py" diff "$1" "$2"; }
