@@ -1,0 +1,327 @@
+#!/usr/bin/env bash
+# One end-to-end scenario: the real clearwick.exe in a fresh Wine prefix with
+# the demo product installed, answered with real mouse clicks or key presses.
+#
+#   scenario.sh NAME TOOL STANDIN PROBE
+#
+# NAME is one of the scenarios below; TOOL, STANDIN and PROBE are the built
+# clearwick.exe, glintfold_standin.exe and window_probe.exe. Run from the
+# build folder (CTest does): the prefixes go under ./wine, the logs,
+# snapshots and screenshots under ./e2e/NAME.
+set -euo pipefail
+
+name=$1
+export E2E_TOOL=$2 E2E_STANDIN=$3 E2E_PROBE=$4
+. "$(dirname "$0")/harness.sh"
+
+fail() {
+    e2e_log "FAIL: $*"
+    exit 1
+}
+check() {
+    local what=$1
+    shift
+    "$@" || fail "$what"
+}
+
+# The two scripts, byte for byte: each line ends in CR LF, nothing after.
+write_nt_script() {
+    printf '%s\r\n' '@echo off' 'cd C:\Program Files\Larkvane' 'del /q glintfold.exe' \
+        'del /q clearwick.exe' 'del /q kelp_note.txt' 'cd C:\Program Files' \
+        'rmdir /q Larkvane' 'cd C:\' >"$1"
+}
+write_9x_script() {
+    printf '%s\r\n' '@echo off' 'cd C:\progra~1\larkvane\' 'del glintfold.exe' \
+        'del clearwick.exe' 'del kelp_note.txt' >"$1"
+}
+
+# What the removal must change and nothing more: the autorun value, the
+# product's files (and, for NT, its folder) under DIR, and the new script.
+# Wine's console host records its default settings under HKCU\Console the
+# first time a console window opens; that is Wine's doing, not the tool's,
+# and only a run that started the script opens one.
+expect_removal() {
+    local variant=$1 dir=$2
+    local script=$E2E_WORK/expected-script.bat
+    "write_${variant}_script" "$script"
+    check "C:\\clearwick.bat is not the $variant script byte for byte" \
+        cmp "$script" "$WINEPREFIX/drive_c/clearwick.bat"
+    snapshot "$E2E_WORK/after.txt"
+    {
+        grep -F "file $dir/" "$E2E_WORK/before.txt" | sed 's/^/- /'
+        if [ "$variant" = nt ]; then grep -Fx "dir  $dir" "$E2E_WORK/before.txt" | sed 's/^/- /'; fi
+        grep -F 'reg  system.reg [Software\\Microsoft\\Windows\\CurrentVersion\\Run] "Glintfold"=' \
+            "$E2E_WORK/before.txt" | sed 's/^/- /'
+        printf '+ file drive_c/clearwick.bat %s %s\n' "$(stat -c %s "$script")" \
+            "$(sha1sum "$script" | cut -d' ' -f1)"
+    } | sort >"$E2E_WORK/expected-changes.txt"
+    snapshot_diff "$E2E_WORK/before.txt" "$E2E_WORK/after.txt" |
+        grep -v '^+ reg  user.reg \[Console\]' | sort >"$E2E_WORK/changes.txt" || true
+    if ! cmp -s "$E2E_WORK/expected-changes.txt" "$E2E_WORK/changes.txt"; then
+        diff -u "$E2E_WORK/expected-changes.txt" "$E2E_WORK/changes.txt" >&2 || true
+        fail "the prefix changed otherwise than the removal should change it (-expected +actual above)"
+    fi
+}
+
+expect_unchanged() {
+    snapshot "$E2E_WORK/after.txt"
+    if ! snapshot_diff "$E2E_WORK/before.txt" "$E2E_WORK/after.txt" >"$E2E_WORK/changes.txt"; then
+        cat "$E2E_WORK/changes.txt" >&2
+        fail "the prefix changed"
+    fi
+}
+
+# The tool ended by itself, with status 0.
+expect_tool_ended() {
+    wait_exit "$E2E_TOOL_PID" 15 || fail "clearwick.exe is still running"
+    [ "$E2E_STATUS" = 0 ] || fail "clearwick.exe ended with status $E2E_STATUS"
+}
+
+# The product got WM_CLOSE exactly once (and so ended).
+expect_product_closed() {
+    local closes
+    closes=$(product_closes)
+    [ "$closes" = 1 ] || fail "the product received WM_CLOSE $closes times, not once"
+    wait_exit "$E2E_PRODUCT_PID" 15 || fail "the product is still running after its WM_CLOSE"
+}
+
+# The product was left alone; it is then ended here, by PID, so that the
+# prefix can be compared.
+expect_product_untouched() {
+    [ "$(product_closes)" = 0 ] || fail "the product received WM_CLOSE"
+    _e2e_ended "$E2E_PRODUCT_PID" && fail "the product has ended"
+    kill "$E2E_PRODUCT_PID"
+    wait_exit "$E2E_PRODUCT_PID" 15 || fail "the product did not end when killed"
+}
+
+# The script runs on after the tool has ended; it has done its work when the
+# product's files are gone.
+wait_files_gone() {
+    local dir=$1 f
+    for f in "${E2E_PRODUCT_FILES[@]}"; do
+        wait_until 20 test ! -e "$dir/$f" || fail "$dir/$f is still there"
+    done
+}
+
+# --- The scenarios ---------------------------------------------------------
+
+# OK with the mouse on the NT family, Windows 9x or Win32s.
+ok_click() {
+    local winver=$1 variant=$2
+    e2e_begin "$name" "$winver"
+    local dir=$E2E_LARKVANE
+    if [ "$variant" = 9x ]; then
+        demo_install --short
+        dir=drive_c/progra~1/larkvane
+    else
+        demo_install
+    fi
+    snapshot "$E2E_WORK/before.txt"
+    start_product
+    start_tool
+    click_control Clearwick 101
+    expect_tool_ended
+    expect_product_closed
+    wait_files_gone "$WINEPREFIX/$dir"
+    if [ "$variant" = nt ]; then
+        wait_until 20 test ! -e "$WINEPREFIX/$dir" || fail "C:\\Program Files\\Larkvane is still there"
+    fi
+    expect_removal "$variant" "$dir"
+}
+
+nt_ok() { ok_click winxp nt; }
+9x_ok() { ok_click win98 9x; }
+win32s_ok() { ok_click win31 nt; }
+
+cancel() {
+    e2e_begin "$name" winxp
+    demo_install
+    snapshot "$E2E_WORK/before.txt"
+    start_product
+    start_tool
+    click_control Clearwick 102
+    expect_tool_ended
+    expect_product_untouched
+    expect_unchanged
+}
+
+# With no window manager, Wine draws the window's frame itself; its close box
+# is where the window says its HTCLOSE area is.
+close_box() {
+    e2e_begin "$name" winxp
+    demo_install
+    snapshot "$E2E_WORK/before.txt"
+    start_product
+    start_tool
+    click_close_box Clearwick
+    expect_tool_ended
+    expect_product_untouched
+    expect_unchanged
+}
+
+# cmdOK has the focus at start, so Space presses it.
+space_ok() {
+    e2e_begin "$name" winxp
+    demo_install
+    snapshot "$E2E_WORK/before.txt"
+    start_product
+    start_tool
+    press_keys Clearwick space
+    expect_tool_ended
+    expect_product_closed
+    wait_files_gone "$WINEPREFIX/$E2E_LARKVANE"
+    wait_until 20 test ! -e "$WINEPREFIX/$E2E_LARKVANE" || fail "the Larkvane folder is still there"
+    expect_removal nt "$E2E_LARKVANE"
+}
+
+# Neither Escape nor Enter does anything: nothing can show that something
+# did not happen except waiting a while, so the window gets a second to act
+# on them; then Cancel ends it.
+escape() {
+    e2e_begin "$name" winxp
+    demo_install
+    snapshot "$E2E_WORK/before.txt"
+    start_product
+    start_tool
+    press_keys Clearwick Escape Return
+    sleep 1
+    _e2e_ended "$E2E_TOOL_PID" && fail "Escape or Enter ended the tool"
+    _e2e_mapped Clearwick || fail "Escape or Enter closed the window"
+    [ ! -e "$WINEPREFIX/drive_c/clearwick.bat" ] || fail "Escape or Enter wrote the script"
+    [ "$(product_closes)" = 0 ] || fail "Escape or Enter closed the product"
+    click_control Clearwick 102
+    expect_tool_ended
+    expect_product_untouched
+    expect_unchanged
+}
+
+no_product() {
+    e2e_begin "$name" winxp
+    demo_install
+    snapshot "$E2E_WORK/before.txt"
+    start_tool
+    click_control Clearwick 101
+    expect_tool_ended
+    wait_files_gone "$WINEPREFIX/$E2E_LARKVANE"
+    wait_until 20 test ! -e "$WINEPREFIX/$E2E_LARKVANE" || fail "the Larkvane folder is still there"
+    expect_removal nt "$E2E_LARKVANE"
+}
+
+# Started from a folder on Z: that holds files with the product's names and
+# an empty Larkvane folder: the removal must not touch them.
+decoys() {
+    e2e_begin "$name" winxp
+    demo_install
+    local elsewhere=$E2E_WORK/elsewhere f
+    mkdir -p "$elsewhere/Larkvane"
+    for f in "${E2E_PRODUCT_FILES[@]}"; do printf 'decoy %s\r\n' "$f" >"$elsewhere/$f"; done
+    (cd "$elsewhere" && sha1sum "${E2E_PRODUCT_FILES[@]}") >"$E2E_WORK/decoys.sha1"
+    snapshot "$E2E_WORK/before.txt"
+    start_product
+    start_tool "$elsewhere"
+    click_control Clearwick 101
+    expect_tool_ended
+    expect_product_closed
+    wait_files_gone "$WINEPREFIX/$E2E_LARKVANE"
+    wait_until 20 test ! -e "$WINEPREFIX/$E2E_LARKVANE" || fail "the Larkvane folder is still there"
+    expect_removal nt "$E2E_LARKVANE"
+    (cd "$elsewhere" && sha1sum --quiet -c "$E2E_WORK/decoys.sha1") >&2 || fail "a decoy changed"
+    [ -d "$elsewhere/Larkvane" ] || fail "the decoy Larkvane folder is gone"
+}
+
+# As shipped: C:\Program Files\Larkvane\clearwick.exe, started in its own
+# folder. Wine, like Windows, refuses to delete the image of a running
+# process and to remove a folder that is a process's current directory, so
+# the script finds everything only if the tool has ended before it gets to
+# its deletes.
+from_larkvane() {
+    e2e_begin "$name" winxp
+    demo_install
+    snapshot "$E2E_WORK/before.txt"
+    start_product
+    start_tool "$WINEPREFIX/$E2E_LARKVANE" "$WINEPREFIX/$E2E_LARKVANE/clearwick.exe"
+    click_control Clearwick 101
+    expect_tool_ended
+    expect_product_closed
+    # The script has finished when its console has gone with the rest.
+    wineserver -w
+    if [ -e "$WINEPREFIX/$E2E_LARKVANE" ]; then
+        e2e_log "left in C:\\Program Files\\Larkvane: $(ls -A "$WINEPREFIX/$E2E_LARKVANE" | tr '\n' ' ')"
+    else
+        e2e_log "nothing left: the three files and C:\\Program Files\\Larkvane are gone"
+    fi
+    expect_removal nt "$E2E_LARKVANE"
+}
+
+# In a prefix whose ANSI code page is 1252, the window's texts still read
+# back as the Korean ones (through GetWindowTextW), and the window is saved
+# as a picture for a person to look at.
+korean() {
+    export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+    e2e_begin "$name" winxp
+    local acp
+    acp=$(_e2e_wine "$E2E_PROBE" acp | awk -F'\t' '$1 == "acp" { print $2 }')
+    [ "$acp" = 1252 ] || fail "the prefix's ANSI code page is $acp, not 1252"
+    demo_install
+    snapshot "$E2E_WORK/before.txt"
+    start_tool
+    probe_window Clearwick >"$E2E_WORK/window.txt"
+    local id expected actual
+    for id in 100 101 102; do
+        case $id in
+            100) expected='시작 페이지 변경 프로그램을 삭제하시겠습니까?' ;;
+            101) expected='확인' ;;
+            102) expected='취소' ;;
+        esac
+        actual=$(awk -F'\t' -v id="$id" '$1 == "control" && $2 == id { print $9 }' "$E2E_WORK/window.txt")
+        [ "$actual" = "$expected" ] || fail "control $id reads \"$actual\", not \"$expected\""
+    done
+    screenshot "$E2E_WORK/clearwick-window.png" Clearwick
+    [ -s "$E2E_WORK/clearwick-window.png" ] || fail "no screenshot"
+    e2e_log "screenshot: $E2E_WORK/clearwick-window.png"
+    click_control Clearwick 102
+    expect_tool_ended
+    expect_unchanged
+}
+
+# The harness itself: the stand-in records a real click on its close box
+# once, and the snapshot sees a file's content change at the same size, a
+# new registry value and a folder gone, while a prefix in which programs
+# merely ran compares equal.
+harness() {
+    e2e_begin "$name" winxp
+    demo_install
+    snapshot "$E2E_WORK/before.txt"
+    start_product
+    _e2e_wine "$E2E_PROBE" acp >/dev/null
+    click_close_box Glintfold
+    expect_product_closed
+    snapshot "$E2E_WORK/after.txt"
+    snapshot_diff "$E2E_WORK/before.txt" "$E2E_WORK/after.txt" >&2 ||
+        fail "running programs changed the snapshot"
+
+    printf 'Kelp note: Glintfold keeps your start page!\r\n' >"$WINEPREFIX/$E2E_LARKVANE/kelp_note.txt"
+    rmdir "$WINEPREFIX/drive_c/users/Public/Music"
+    _e2e_wine reg add 'HKCU\Software\Kelp' /v Probe /t REG_SZ /d x /f >/dev/null
+    snapshot "$E2E_WORK/changed.txt"
+    snapshot_diff "$E2E_WORK/after.txt" "$E2E_WORK/changed.txt" >"$E2E_WORK/changes.txt" &&
+        fail "the snapshot saw no change"
+    grep -q '^+ file drive_c/Program Files/Larkvane/kelp_note.txt 45 ' "$E2E_WORK/changes.txt" ||
+        fail "the snapshot missed a change of content"
+    grep -q '^- dir  drive_c/users/Public/Music$' "$E2E_WORK/changes.txt" ||
+        fail "the snapshot missed a folder that went"
+    grep -q '^+ reg  user.reg \[Software\\\\Kelp\] "Probe"="x"$' "$E2E_WORK/changes.txt" ||
+        fail "the snapshot missed a registry value"
+}
+
+case $name in
+    nt_ok | 9x_ok | win32s_ok | cancel | close_box | space_ok | escape | no_product | decoys | \
+        from_larkvane | korean | harness)
+        "$name"
+        ;;
+    *)
+        echo "unknown scenario: $name" >&2
+        exit 2
+        ;;
+esac
+e2e_log "passed"
