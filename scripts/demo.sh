@@ -1,0 +1,197 @@
+#!/usr/bin/env bash
+# The demo: builds clearwick.exe, installs the demo product (Glintfold) in a
+# fresh 32-bit Wine prefix under build/, starts it, then starts Clearwick as
+# shipped, from C:\Program Files\Larkvane, and shows what the answer changed.
+#
+#   scripts/demo.sh            on your display if there is one: you answer
+#   scripts/demo.sh --xvfb     on a private Xvfb display: the demo answers OK
+#                              itself with a real mouse click and saves a
+#                              screenshot of the window first
+#
+# With no usable $DISPLAY it runs as with --xvfb. Nothing touches ~/.wine;
+# the prefix stays in build/win32/wine/prefixes/demo for a look afterwards.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$PWD
+
+headless=0
+case ${1:-} in
+    --xvfb) headless=1 ;;
+    "") ;;
+    *) echo "usage: scripts/demo.sh [--xvfb]" >&2; exit 2 ;;
+esac
+if [ "$headless" = 0 ] && ! { [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; }; then
+    headless=1
+fi
+
+out=$repo/build/demo
+mkdir -p "$out"
+log=$out/demo.log
+: >"$log"
+say() { printf '%s\n' "$*"; }
+step() { printf '%-58s' "$*"; }
+failed() { say "failed; the log is $log"; tail -n 20 "$log" >&2; exit 1; }
+
+# --- Build -------------------------------------------------------------------
+step "Installing what the build needs..."
+scripts/install-deps.sh >>"$log" 2>&1 || failed
+say "ok"
+step "Building clearwick.exe (win32 preset)..."
+{ cmake --preset win32 && cmake --build --preset win32 -j2 \
+    --target clearwick glintfold_standin window_probe; } >>"$log" 2>&1 || failed
+say "ok, $(stat -c %s build/win32/clearwick.exe) bytes"
+
+# --- The demo prefix -----------------------------------------------------------
+. tests/e2e/harness.sh
+E2E_NAME=demo
+E2E_WORK=$out
+E2E_CLOSE_LOG=$out/product-closes.txt
+wine_root "$repo/build/win32/wine"
+
+finish() {
+    local pid
+    for pid in "${_e2e_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wine_cleanup
+}
+trap finish EXIT
+
+if [ "$headless" = 1 ]; then
+    wine_start_display
+    where="a private Xvfb display ($DISPLAY)"
+else
+    where="your display ($DISPLAY)"
+fi
+
+step "Making a 32-bit Wine prefix (Windows XP)..."
+wine_new_prefix demo >>"$log" 2>&1 || failed
+if [ "$headless" = 0 ]; then
+    # The tests' prefixes leave windows to Wine, since Xvfb has no window
+    # manager; on a desktop, let its window manager frame them.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d Y /f >>"$log" 2>&1
+fi
+say "ok"
+step "Installing Glintfold in C:\\Program Files\\Larkvane..."
+demo_install >>"$log" 2>&1 || failed
+snapshot "$out/before.txt"
+say "ok"
+step "Starting Glintfold..."
+start_product || failed
+say "ok, its window is up"
+
+larkvane=$WINEPREFIX/$E2E_LARKVANE
+step "Starting C:\\Program Files\\Larkvane\\clearwick.exe..."
+start_tool "$larkvane" "$larkvane/clearwick.exe" || failed
+say "ok, on $where"
+
+if [ "$headless" = 1 ]; then
+    screenshot "$out/clearwick-window.png" Clearwick
+        step "The window, before the answer:"
+    say "build/demo/clearwick-window.png"
+    say "Answering OK (확인) with a real mouse click..."
+    click_control Clearwick 101
+else
+    say ""
+    say "Clearwick asks: 시작 페이지 변경 프로그램을 삭제하시겠습니까?"
+    say "(Do you want to delete the start page changing program?)"
+    say "Answer in its window: 확인 is OK, 취소 is Cancel."
+fi
+
+wait_exit "$E2E_TOOL_PID" 100000 || true
+say "Clearwick has ended (exit status $E2E_STATUS)."
+closes=$(product_closes)
+if [ "$closes" = 0 ] && ! _e2e_ended "$E2E_PRODUCT_PID"; then
+    # Wine writes the registry out only once every program has ended.
+    say "Glintfold is still running; the demo ends it now to compare the prefix."
+    kill "$E2E_PRODUCT_PID" 2>/dev/null || true
+    wait_exit "$E2E_PRODUCT_PID" 15 || true
+fi
+# The removal script runs on by itself; the prefix is quiet once it is done.
+snapshot "$out/after.txt"
+snapshot_diff "$out/before.txt" "$out/after.txt" >"$out/changes.txt" || true
+
+# --- What changed ----------------------------------------------------------------
+say ""
+say "What changed:"
+if [ "$closes" -gt 0 ]; then
+    say "  Glintfold  its window got WM_CLOSE ($closes time$([ "$closes" = 1 ] || echo s)); it ended"
+else
+    say "  Glintfold  its window was left alone"
+fi
+
+python3 - "$out/changes.txt" "$out/after.txt" <<'EOF'
+import sys
+from collections import OrderedDict
+
+roots = {"system.reg": "HKLM", "user.reg": "HKCU"}
+
+
+def unescape(text):
+    return text.replace("\\\\", "\\")
+
+
+def split_reg(rest):
+    hive, rest = rest.split(" ", 1)
+    key, _, value = rest[1:].partition("] ")
+    return hive, key, value
+
+
+keys = OrderedDict()  # key -> list of (verb, value)
+files = []
+console = False
+for line in open(sys.argv[1], encoding="utf-8", errors="replace"):
+    sign, kind, rest = line[0], line[2:6].strip(), line[7:].rstrip("\n")
+    verb = "deleted" if sign == "-" else "added  "
+    if kind == "reg":
+        hive, key, value = split_reg(rest)
+        if hive == "user.reg" and key == "Console":
+            console = True  # Wine's console host's own settings
+            continue
+        keys.setdefault((hive, key), []).append((verb, value))
+    else:
+        path = rest.split(" -> ")[0]
+        if kind == "file":
+            path, size, _ = path.rsplit(" ", 2)
+            what = "%s (%s bytes)" % (path, size)
+        else:
+            what = path + "\\ (folder)"
+        what = "C:" + what[len("drive_c"):].replace("/", "\\")
+        files.append((sign != "+", kind == "dir", "%s %s" % (verb, what)))
+
+# The values that stayed beside the ones that changed.
+kept = {}
+for line in open(sys.argv[2], encoding="utf-8", errors="replace"):
+    if line.startswith("reg  "):
+        hive, key, value = split_reg(line[5:].rstrip("\n"))
+        if (hive, key) in keys and value:
+            kept.setdefault((hive, key), []).append(value.split("=", 1)[0])
+
+label = "  Registry"
+for (hive, key), changes in keys.items():
+    print("%-13s%s\\%s" % (label, roots.get(hive, hive), unescape(key)))
+    label = ""
+    for verb, value in changes:
+        print("%-15s%s %s" % ("", verb, unescape(value)))
+    if kept.get((hive, key)):
+        print("%-15skept    %s" % ("", ", ".join(kept[(hive, key)])))
+if not keys:
+    print("  Registry   no change")
+label = "  Files"
+for _, _, f in sorted(files):
+    print("%-13s%s" % (label, f))
+    label = ""
+if not files:
+    print("  Files      no change")
+if console:
+    print("  (Wine also saved its console window's default settings under HKCU\\Console.)")
+EOF
+
+script=$WINEPREFIX/drive_c/clearwick.bat
+if [ -f "$script" ]; then
+    say "  C:\\clearwick.bat, as written ($(wc -l <"$script") lines, $(grep -c $'\r$' "$script") ending in CR LF):"
+    tr -d '\r' <"$script" | sed 's/^/             /'
+fi
+if [ -f "$script" ] && [ -d "$larkvane" ]; then
+    say "  Left in C:\\Program Files\\Larkvane: $(ls -A "$larkvane" | tr '\n' ' ')"
+fi
+say ""
+say "The prefix stays in ${WINEPREFIX#"$repo"/} (WINEPREFIX=$WINEPREFIX wine ... to look around)."
