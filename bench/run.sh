@@ -7,11 +7,11 @@
 #
 # Each round runs every program once, in the same order (clearwick, floor,
 # nsis, floor-2): floor-2 is the floor again under another name, so its ratio
-# to the floor is the noise of the table. Each run gets a fresh copy of a
-# template 32-bit prefix in which the demo product is installed; the product
-# is started and its window is up before the program under test starts as
-# C:\Program Files\Larkvane\clearwick.exe, the tool's own place. All of it
-# under one Xvfb server.
+# to the floor is the noise of the table. Each run gets a fresh copy
+# (bench_copy_prefix) of a template 32-bit prefix in which the demo product
+# is installed; the product is started and its window is up before the
+# program under test starts as C:\Program Files\Larkvane\clearwick.exe, the
+# tool's own place. All of it under one Xvfb server.
 #
 # What is measured, from events rather than by polling (bench/xmeasure.c):
 #   (a) launch to the program's window being mapped on the X server;
@@ -89,6 +89,7 @@ wine_new_prefix bench-template
 template=$WINEPREFIX
 demo_install
 wineserver -w
+touch "$template/.bench-stamp"
 
 # name | exe | title of its question window | control ID of the answer
 programs=(
@@ -100,20 +101,20 @@ programs=(
 
 stamp=$(date -u +%Y%m%dT%H%M%SZ)
 tsv=$out/runs/$stamp.tsv
-printf 'round\tprogram\tmap_ms\texit_ms\tgone_ms\tsize\tpeak_kib\thwm_kib\tprobe_peak_ws_kib\tprobe_private_kib\tdone\n' >"$tsv"
+printf 'round\tprogram\tmap_ms\texit_ms\tgone_ms\tsize\tpeak_kib\thwm_kib\tprobe_peak_ws_kib\tprobe_private_kib\tdone\tidle\n' >"$tsv"
 
 # One run of one program: fresh prefix, product up, the program measured.
 measure() {
     local round=$1 name=$2 exe=$3 title=$4 control=$5
     export WINEPREFIX=$out/wine/prefixes/run-$name
-    rm -rf "$WINEPREFIX"
-    cp -a "$template" "$WINEPREFIX"
+    bench_copy_prefix "$template" "$WINEPREFIX"
     local dir=$WINEPREFIX/$E2E_LARKVANE
     cp "$exe" "$dir/clearwick.exe"
     E2E_CLOSE_LOG=$out/wine/prefixes/product-closes-$name.txt
     start_product
-    # Let the prefix's own services finish starting before the clock runs.
-    sleep "${BENCH_QUIET:-1.5}"
+    # The prefix's own services are still starting; xmeasure then waits for
+    # the machine to be idle before it starts the clock.
+    sleep 0.5
 
     local line
     line=$(cd "$dir" && "$out/xmeasure" -t "$title" -d "$dir" -o "$log" \
@@ -126,22 +127,23 @@ measure() {
     bench_stop_product
     rm -rf "$WINEPREFIX" "$E2E_CLOSE_LOG"
 
-    local status map exit gone rss hwm done probe
+    local status map exit gone rss hwm done idle probe
     status=$(field status "$line")
     if [ "$status" != ok ]; then
         say "  round $round, $name: ${status:-failed} (see $log)"
-        printf '%s\t%s\t-1\t-1\t-1\t%s\t-1\t-1\t-1\t-1\t0\n' "$round" "$name" "$(stat -c %s "$exe")" >>"$tsv"
+        printf '%s\t%s\t-1\t-1\t-1\t%s\t-1\t-1\t-1\t-1\t0\t0\n' "$round" "$name" "$(stat -c %s "$exe")" >>"$tsv"
         return
     fi
     map=$(field map "$line"); exit=$(field exit "$line"); gone=$(field gone "$line")
     rss=$(field rss_kib "$line"); hwm=$(field hwm_kib "$line"); done=$(field done "$line")
+    idle=$(field idle "$line")
     probe=$(sed -n 's/.*probe="\(.*\)".*/\1/p' <<<"$line")
     # The peak is the larger of the peak at exit and the one read at the
     # answer: the kernel's counters are per CPU and may lag by a few pages.
     local peak=$(( rss > hwm ? rss : hwm ))
-    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$round" "$name" "$map" "$exit" "$gone" \
+    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$round" "$name" "$map" "$exit" "$gone" \
         "$(stat -c %s "$exe")" "$peak" "$hwm" "$(field peak_ws "$probe")" \
-        "$(field peak_pagefile "$probe")" "$done" >>"$tsv"
+        "$(field peak_pagefile "$probe")" "$done" "$idle" >>"$tsv"
     say "  round $round, $name: launch→window ${map} ms, answer→exit ${exit} ms, answer→gone ${gone} ms, peak ${peak} KiB, removed=$done"
 }
 
@@ -157,6 +159,7 @@ for round in $(seq 1 "$rounds"); do
     done
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+bench_check_template "$template" || exit 1
 elapsed=$(( $(date +%s) - started ))
 
 previous=$(ls "$out/runs/"*.tsv 2>/dev/null | grep -v "/$stamp.tsv$" | tail -1 || true)

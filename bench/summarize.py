@@ -88,6 +88,15 @@ def main():
         done = sum(int(r["done"]) for r in run[p])
         print(f"| {p} | " + " | ".join(cells) + f" | {done}/{len(run[p])} |")
 
+    all_rows = [r for rows in run.values() for r in rows]
+    idle = sum(1 for r in all_rows if r.get("idle") == "1")
+    same = sum(1 for r in all_rows
+               if r["hwm_kib"] != "-1" and r["probe_peak_ws_kib"] == r["hwm_kib"])
+    print(f"\nThe machine was idle (≥ 90 % of both cores) before the launch and before the answer "
+          f"in {idle} of {len(all_rows)} runs. GetProcessMemoryInfo's PeakWorkingSetSize, read by "
+          f"bench/memprobe.cpp just before the answer, equalled the process's VmHWM in {same} of "
+          f"{len(all_rows)} runs.")
+
     if FLOOR in med:
         print(f"\nRatio of medians to the floor's ({NOISE} is the floor again: its ratio is the noise).\n")
         print("| program | " + " | ".join(h for _, h, _ in MEASURES) + " |")

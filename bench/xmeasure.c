@@ -16,6 +16,9 @@
  *   -W S       how long to wait for the window (30)
  *   -T S       how long to wait, after the answer, for exit and removal (10)
  *   -o FILE    where CMD's output goes (default /dev/null)
+ *   -I FRAC    before the launch and before the answer, wait (up to 10 s
+ *              and 5 s) for the machine's CPUs to be at least FRAC idle
+ *              over 100 ms (default 0.9; 0 does not wait)
  *   -n         only wait for the window: print map=, leave CMD running, exit
  *
  * CMD starts the program (wine ...). When the window is mapped, the tool
@@ -38,6 +41,7 @@
  *   rss_kib peak resident set of the measured process (its VmHWM at exit)
  *   hwm_kib its VmHWM at the answer, read from /proc
  *   done    1 when DIR no longer exists at the end
+ *   idle    1 when both waits for an idle machine succeeded (-I)
  * Exit status: 0 measured, 3 no window, 4 locate failed, 2 usage.
  */
 #define _GNU_SOURCE
@@ -271,15 +275,47 @@ static long vm_hwm_kib(pid_t pid) {
     return kib;
 }
 
+/* Busy and total jiffies of all CPUs, from /proc/stat's first line. */
+static void cpu_times(unsigned long long *busy, unsigned long long *total) {
+    unsigned long long v[8] = {0};
+    FILE *f = fopen("/proc/stat", "r");
+    if (f) {
+        if (fscanf(f, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3],
+                   &v[4], &v[5], &v[6], &v[7]) < 4) memset(v, 0, sizeof v);
+        fclose(f);
+    }
+    *total = 0;
+    for (int i = 0; i < 8; i++) *total += v[i];
+    *busy = *total - v[3] - v[4];
+}
+
+/* Setting up, not measuring: waits for other work on the machine (the
+ * prefix's own services starting, other people's jobs) to pause, so that
+ * it does not land inside a measured interval. */
+static int wait_idle(double idle_frac, double max_ms) {
+    if (idle_frac <= 0) return 1;
+    const double deadline = now_ms() + max_ms;
+    unsigned long long b0, t0, b1, t1;
+    cpu_times(&b0, &t0);
+    while (now_ms() < deadline) {
+        pump(now_ms() + 100, NULL);
+        cpu_times(&b1, &t1);
+        if (t1 > t0 && (double)(b1 - b0) / (double)(t1 - t0) <= 1.0 - idle_frac) return 1;
+        b0 = b1;
+        t0 = t1;
+    }
+    return 0;
+}
+
 static int have_window(void) { return t_map >= 0; }
 static int finished(void) { return t_target_exit >= 0 && t_gone >= 0; }
 
 int main(int argc, char **argv) {
     const char *dir = NULL, *locate = NULL, *probe = NULL, *output = "/dev/null";
     int wait_only = 0;
-    double settle = 1000, window_timeout = 30, answer_timeout = 10;
+    double settle = 1000, window_timeout = 30, answer_timeout = 10, idle_frac = 0.9;
     int opt;
-    while ((opt = getopt(argc, argv, "+t:d:l:m:s:W:T:o:n")) != -1) {
+    while ((opt = getopt(argc, argv, "+t:d:l:m:s:W:T:o:nI:")) != -1) {
         switch (opt) {
             case 't': title = optarg; break;
             case 'd': dir = optarg; break;
@@ -290,6 +326,7 @@ int main(int argc, char **argv) {
             case 'T': answer_timeout = atof(optarg); break;
             case 'o': output = optarg; break;
             case 'n': wait_only = 1; break;
+            case 'I': idle_frac = atof(optarg); break;
             default: return 2;
         }
     }
@@ -326,6 +363,7 @@ int main(int argc, char **argv) {
 
     const int out_fd = open(output, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (out_fd < 0) { perror(output); return 1; }
+    int idle = wait_only ? 1 : wait_idle(idle_frac, 10000);
     const double t_launch = now_ms();
     spawn(argv + optind, out_fd, out_fd);
     if (!pump(t_launch + window_timeout * 1000, have_window)) {
@@ -358,6 +396,8 @@ int main(int argc, char **argv) {
         printf("status=nolocate map=%.1f\n", t_map - t_launch);
         return 4;
     }
+    /* The probes' own processes are gone; let what they stirred settle. */
+    idle = wait_idle(idle_frac, 5000) && idle;
     /* The pointer goes there first and its arrival is handled, as a hand's
      * would be, before the button goes down. */
     XTestFakeMotionEvent(dpy, DefaultScreen(dpy), x, y, CurrentTime);
@@ -377,8 +417,8 @@ int main(int argc, char **argv) {
 
     struct stat st;
     const int done = stat(dir, &st) != 0;
-    printf("status=ok map=%.1f exit=%.1f gone=%.1f rss_kib=%ld hwm_kib=%ld done=%d pid=%d probe=\"%s\"\n",
+    printf("status=ok map=%.1f exit=%.1f gone=%.1f rss_kib=%ld hwm_kib=%ld done=%d idle=%d pid=%d probe=\"%s\"\n",
            t_map - t_launch, t_target_exit >= 0 ? t_target_exit - t_answer : -1.0,
-           t_gone >= 0 ? t_gone - t_answer : -1.0, target_rss, hwm, done, (int)target, probe_out);
+           t_gone >= 0 ? t_gone - t_answer : -1.0, target_rss, hwm, done, idle, (int)target, probe_out);
     return 0;
 }
