@@ -19,8 +19,8 @@
 #                            e2e_end on exit
 #   e2e_end [STATUS]         ends every process started here, by PID, then
 #                            the prefix's wineserver and the Xvfb server;
-#                            removes the prefix when STATUS is 0 (unless
-#                            E2E_KEEP=1)
+#                            removes the prefix unless E2E_KEEP=1; exits
+#                            with STATUS
 #
 # The product:
 #   demo_install [--short]   C:\Program Files\Larkvane holding glintfold.exe
@@ -62,7 +62,9 @@
 #   snapshot FILE            waits for the wineserver to exit (it writes the
 #                            registry only then), then records every file
 #                            under drive_c with its size and hash, and every
-#                            registry value, Wine's volatile lines left out
+#                            registry value, Wine's volatile lines left out;
+#                            fails if Wine is still busy after
+#                            $E2E_QUIET_SECONDS (60)
 #   snapshot_diff A B        prints "- record" / "+ record"; fails if any
 #   win_path PATH            the Windows (Z:) path of a Unix path
 #   wait_until SECONDS CMD...  runs CMD every 50 ms until it succeeds
@@ -90,8 +92,9 @@ E2E_SIBLINGS=(
 )
 
 _e2e_pids=()
-E2E_NAME=
-E2E_WORK=
+E2E_NAME=${E2E_NAME:-}
+E2E_WORK=${E2E_WORK:-}
+E2E_CLOSE_LOG=${E2E_CLOSE_LOG:-}
 E2E_STATUS=
 E2E_TOOL_PID=
 E2E_PRODUCT_PID=
@@ -124,6 +127,10 @@ e2e_begin() {
     wine_root "${CLEARWICK_WINE_DIR:-$PWD/wine}"
     trap 'e2e_end $?' EXIT
     wine_start_display
+    if ! wait_until 10 xdpyinfo >/dev/null 2>&1; then
+        e2e_log "the Xvfb display ${DISPLAY:-(none)} does not answer"
+        return 1
+    fi
     wine_new_prefix "e2e-$E2E_NAME"
     # As wine_set_version, without waiting for the wineserver to exit: the
     # programs started next ask the running one.
@@ -143,16 +150,41 @@ e2e_end() {
         wait "$pid" 2>/dev/null || true
     done
     _e2e_pids=()
-    if [ "$status" -eq 0 ] && [ "${E2E_KEEP:-0}" != 1 ] && [ -n "${WINEPREFIX:-}" ]; then
-        rm -rf "$WINEPREFIX" "$WINEPREFIX.hashes"
-    elif [ -n "${WINEPREFIX:-}" ]; then
-        e2e_log "prefix kept for a look: $WINEPREFIX"
+    # A prefix is some 600 MB: a failing run keeps its logs and snapshots,
+    # and keeps the prefix only when asked to.
+    if [ -n "${WINEPREFIX:-}" ]; then
+        if [ "${E2E_KEEP:-0}" = 1 ]; then
+            e2e_log "prefix kept: $WINEPREFIX"
+        else
+            rm -rf "$WINEPREFIX" "$WINEPREFIX.hashes"
+            [ "$status" -eq 0 ] || e2e_log "logs and snapshots in $E2E_WORK (E2E_KEEP=1 keeps the prefix too)"
+        fi
     fi
     exit "$status"
 }
 
+# Where Wine's own messages go: the test's log, or nowhere. The product and
+# the tool log Wine's errors there, with the time, to explain a failure.
+_e2e_wine_log() { if [ -n "$E2E_WORK" ]; then echo "$E2E_WORK/wine.log"; else echo /dev/null; fi; }
+_e2e_debug=${E2E_WINEDEBUG:--all,err+all,+timestamp}
+
 # Runs a Windows program to its end; its output is ours.
-_e2e_wine() { wine "$@" 2>/dev/null; }
+_e2e_wine() { wine "$@" 2>>"$(_e2e_wine_log)"; }
+
+# Says why a program we started has no window.
+_e2e_no_window() {
+    local what=$1 pid=$2
+    if _e2e_ended "$pid"; then
+        local status=0
+        wait "$pid" || status=$?
+        e2e_log "$what ended, with status $status, before its window appeared; Wine said:"
+        tail -n 20 "$(_e2e_wine_log)" >&2
+    else
+        e2e_log "$what is running but its window did not appear; mapped windows:" \
+            "$(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|')"
+    fi
+    return 1
+}
 
 # --- The product -------------------------------------------------------------
 
@@ -191,14 +223,16 @@ _e2e_put_product() {
 }
 
 start_product() {
+    [ -n "$E2E_CLOSE_LOG" ] || E2E_CLOSE_LOG=${E2E_WORK:-$WINEPREFIX/..}/product-closes.txt
     : >"$E2E_CLOSE_LOG"
     local log
     log=$(win_path "$E2E_CLOSE_LOG")
     (cd "$WINEPREFIX/$E2E_LARKVANE" &&
-        exec wine 'C:\Program Files\Larkvane\glintfold.exe' "$log" 2>/dev/null) &
+        WINEDEBUG=$_e2e_debug exec wine 'C:\Program Files\Larkvane\glintfold.exe' "$log" \
+            2>>"$(_e2e_wine_log)") &
     E2E_PRODUCT_PID=$!
     _e2e_pids+=("$E2E_PRODUCT_PID")
-    wait_window Glintfold 30 || { e2e_log "the product's window did not appear"; return 1; }
+    wait_window Glintfold 30 || _e2e_no_window "the product" "$E2E_PRODUCT_PID"
 }
 
 product_closes() {
@@ -209,10 +243,10 @@ product_closes() {
 
 start_tool() {
     local dir=${1:-$WINEPREFIX/drive_c} exe=${2:-$E2E_TOOL}
-    (cd "$dir" && exec wine "$exe" 2>/dev/null) &
+    (cd "$dir" && WINEDEBUG=$_e2e_debug exec wine "$exe" 2>>"$(_e2e_wine_log)") &
     E2E_TOOL_PID=$!
     _e2e_pids+=("$E2E_TOOL_PID")
-    wait_window Clearwick 30 || { e2e_log "the Clearwick window did not appear"; return 1; }
+    wait_window Clearwick 30 || _e2e_no_window "clearwick.exe" "$E2E_TOOL_PID"
 }
 
 wait_exit() {
@@ -301,7 +335,10 @@ screenshot() {
 # --- The prefix's state ------------------------------------------------------
 
 snapshot() {
-    wineserver -w
+    if ! timeout "${E2E_QUIET_SECONDS:-60}" wineserver -w; then
+        e2e_log "Wine programs still running after ${E2E_QUIET_SECONDS:-60} s; no snapshot"
+        return 1
+    fi
     python3 "$_e2e_here/snapshot.py" take "$WINEPREFIX" "$1" --cache "$WINEPREFIX.hashes"
 }
 

@@ -244,7 +244,7 @@ from_larkvane() {
     expect_tool_ended
     expect_product_closed
     # The script has finished when its console has gone with the rest.
-    wineserver -w
+    timeout 60 wineserver -w || fail "Wine programs still running a minute after the answer"
     if [ -e "$WINEPREFIX/$E2E_LARKVANE" ]; then
         e2e_log "left in C:\\Program Files\\Larkvane: $(ls -A "$WINEPREFIX/$E2E_LARKVANE" | tr '\n' ' ')"
     else
