@@ -84,6 +84,11 @@ wine_new_prefix nsis-writer
 wineserver -k >/dev/null 2>&1 || true
 rm -rf "$WINEPREFIX"
 
+# The harness's logs for the product go here; Wine's own debug output is
+# left off, as it is for the programs measured.
+export E2E_WORK=$out/wine/work E2E_WINEDEBUG=-all
+mkdir -p "$E2E_WORK"
+
 # One template with the demo product installed; each run gets a copy.
 wine_new_prefix bench-template
 template=$WINEPREFIX
@@ -100,7 +105,9 @@ programs=(
 )
 
 stamp=$(date -u +%Y%m%dT%H%M%SZ)
-tsv=$out/runs/$stamp.tsv
+# Named .partial until the last round is in, so that only complete runs
+# are ever compared.
+tsv=$out/runs/$stamp.tsv.partial
 printf 'round\tprogram\tmap_ms\texit_ms\tgone_ms\tsize\tpeak_kib\thwm_kib\tprobe_peak_ws_kib\tprobe_private_kib\tdone\tidle\n' >"$tsv"
 
 # One run of one program: fresh prefix, product up, the program measured.
@@ -110,8 +117,21 @@ measure() {
     bench_copy_prefix "$template" "$WINEPREFIX"
     local dir=$WINEPREFIX/$E2E_LARKVANE
     cp "$exe" "$dir/clearwick.exe"
-    E2E_CLOSE_LOG=$out/wine/prefixes/product-closes-$name.txt
-    start_product
+    E2E_CLOSE_LOG=$E2E_WORK/product-closes.txt
+    # Now and then the product's window fails to appear in a fresh prefix
+    # (the stand-in exits with status 2, CreateWindowExA failed): start over
+    # once with another fresh copy before counting the run as failed.
+    if ! start_product >>"$log" 2>&1; then
+        printf 'round %s, %s: the product did not start; once more\n' "$round" "$name" >>"$log"
+        wineserver -k >/dev/null 2>&1 || true
+        bench_stop_product
+        bench_copy_prefix "$template" "$WINEPREFIX"
+        cp "$exe" "$dir/clearwick.exe"
+        if ! start_product >>"$log" 2>&1; then
+            bench_record_failure "$round" "$name" "$exe" noproduct
+            return
+        fi
+    fi
     # The prefix's own services are still starting; xmeasure then waits for
     # the machine to be idle before it starts the clock.
     sleep 0.5
@@ -130,8 +150,7 @@ measure() {
     local status map exit gone rss hwm done idle probe
     status=$(field status "$line")
     if [ "$status" != ok ]; then
-        say "  round $round, $name: ${status:-failed} (see $log)"
-        printf '%s\t%s\t-1\t-1\t-1\t%s\t-1\t-1\t-1\t-1\t0\t0\n' "$round" "$name" "$(stat -c %s "$exe")" >>"$tsv"
+        bench_record_failure "$round" "$name" "$exe" "${status:-failed}"
         return
     fi
     map=$(field map "$line"); exit=$(field exit "$line"); gone=$(field gone "$line")
@@ -145,6 +164,14 @@ measure() {
         "$(stat -c %s "$exe")" "$peak" "$hwm" "$(field peak_ws "$probe")" \
         "$(field peak_pagefile "$probe")" "$done" "$idle" >>"$tsv"
     say "  round $round, $name: launch→window ${map} ms, answer→exit ${exit} ms, answer→gone ${gone} ms, peak ${peak} KiB, removed=$done"
+}
+
+bench_record_failure() {
+    wineserver -k >/dev/null 2>&1 || true
+    bench_stop_product
+    rm -rf "$WINEPREFIX"
+    say "  round $1, $2: $4 (see $log)"
+    printf '%s\t%s\t-1\t-1\t-1\t%s\t-1\t-1\t-1\t-1\t0\t0\n' "$1" "$2" "$(stat -c %s "$3")" >>"$tsv"
 }
 
 field() { sed -n "s/.*\\b$1=\\([^ \"]*\\).*/\\1/p" <<<"$2"; }
@@ -162,7 +189,9 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 bench_check_template "$template" || exit 1
 elapsed=$(( $(date +%s) - started ))
 
-previous=$(ls "$out/runs/"*.tsv 2>/dev/null | grep -v "/$stamp.tsv$" | tail -1 || true)
+previous=$(ls "$out/runs/"*.tsv 2>/dev/null | tail -1 || true)
+mv "$tsv" "$out/runs/$stamp.tsv"
+tsv=$out/runs/$stamp.tsv
 tables=$(python3 bench/summarize.py "$tsv" ${previous:+"$previous"})
 printf '\n%s\n' "$tables"
 
