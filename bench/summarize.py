@@ -22,6 +22,7 @@ MEASURES = [
     ("gone_ms", "(c) answer → directory gone", "ms"),
     ("size", "(d) exe size", "bytes"),
     ("peak_kib", "(e) peak working set", "KiB"),
+    ("probe_private_kib", "(e′) PagefileUsage at the answer", "KiB"),
 ]
 
 
@@ -54,7 +55,7 @@ def medians(rows_by_program):
 def fmt(v, column):
     if v is None:
         return "–"
-    return f"{v:.0f}" if column in ("size", "peak_kib") else f"{v:.1f}"
+    return f"{v:.1f}" if column.endswith("_ms") else f"{v:.0f}"
 
 
 def ratio(a, b):
