@@ -26,17 +26,20 @@
 #   demo_install [--short]   C:\Program Files\Larkvane holding glintfold.exe
 #                            (the stand-in), clearwick.exe and kelp_note.txt;
 #                            the autorun value "Glintfold" under HKLM\...\Run
-#                            beside values that must survive ($E2E_SIBLINGS
-#                            lists them); with --short also a real
+#                            beside values that must survive: "GlintfoldUpdate"
+#                            and "KelpSync" in the same key, and "Glintfold"
+#                            under HKCU's Run key; with --short also a real
 #                            C:\progra~1\larkvane with the same three files
-#   start_product            starts C:\Program Files\Larkvane\glintfold.exe,
+#   start_product            brings Wine's desktop up if it is not (see
+#                            _e2e_desktop_up), then
+#                            starts C:\Program Files\Larkvane\glintfold.exe,
 #                            which appends a line to $E2E_CLOSE_LOG for each
 #                            WM_CLOSE; returns once its window is mapped.
 #                            PID in $E2E_PRODUCT_PID
 #   product_closes           prints how many WM_CLOSE the product received
 #
 # The tool:
-#   start_tool [DIR [EXE]]   starts EXE (default $E2E_TOOL; a Unix path)
+#   start_tool [DIR [EXE]]   the same for EXE (default $E2E_TOOL; a Unix path)
 #                            with DIR (a Unix path, default drive_c, i.e.
 #                            C:\) as its current directory; returns once the
 #                            "Clearwick" window is mapped. PID in $E2E_TOOL_PID
@@ -83,13 +86,6 @@ E2E_PROBE=${E2E_PROBE:-$_e2e_repo/build/win32/window_probe.exe}
 E2E_RUN_KEY='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
 E2E_LARKVANE='drive_c/Program Files/Larkvane'
 E2E_PRODUCT_FILES=(glintfold.exe clearwick.exe kelp_note.txt)
-# Values beside the product's own that the removal must leave alone: one
-# whose name starts with the product's, one under HKCU with exactly its name.
-E2E_SIBLINGS=(
-    'HKLM Run "GlintfoldUpdate"'
-    'HKLM Run "KelpSync"'
-    'HKCU Run "Glintfold"'
-)
 
 _e2e_pids=()
 E2E_NAME=${E2E_NAME:-}
@@ -171,6 +167,12 @@ _e2e_debug=${E2E_WINEDEBUG:--all,err+all,+timestamp}
 # Runs a Windows program to its end; its output is ours.
 _e2e_wine() { wine "$@" 2>>"$(_e2e_wine_log)"; }
 
+# Until the window TITLE is mapped, or the process PID has ended first.
+_e2e_wait_started() {
+    wait_until 30 _e2e_mapped_or_ended "$1" "$2" && _e2e_mapped "$1"
+}
+_e2e_mapped_or_ended() { _e2e_mapped "$1" || _e2e_ended "$2"; }
+
 # Says why a program we started has no window.
 _e2e_no_window() {
     local what=$1 pid=$2
@@ -222,7 +224,21 @@ _e2e_put_product() {
     printf 'Kelp note: Glintfold keeps your start page.\r\n' >"$1/kelp_note.txt"
 }
 
+# The first window program of a Wine session starts Wine's desktop process
+# and waits for it, a few seconds at most; on a busy machine that start can
+# fail, and with it the program's first window. Bring the desktop up first,
+# so that a program under test meets a session that is ready.
+_e2e_desktop_up() {
+    local attempt
+    for attempt in 1 2 3; do
+        _e2e_wine "$E2E_PROBE" desktop && return 0
+        e2e_log "Wine's desktop did not come up (attempt $attempt)"
+    done
+    return 1
+}
+
 start_product() {
+    _e2e_desktop_up || return 1
     [ -n "$E2E_CLOSE_LOG" ] || E2E_CLOSE_LOG=${E2E_WORK:-$WINEPREFIX/..}/product-closes.txt
     : >"$E2E_CLOSE_LOG"
     local log
@@ -232,7 +248,7 @@ start_product() {
             2>>"$(_e2e_wine_log)") &
     E2E_PRODUCT_PID=$!
     _e2e_pids+=("$E2E_PRODUCT_PID")
-    wait_window Glintfold 30 || _e2e_no_window "the product" "$E2E_PRODUCT_PID"
+    _e2e_wait_started Glintfold "$E2E_PRODUCT_PID" || _e2e_no_window "the product" "$E2E_PRODUCT_PID"
 }
 
 product_closes() {
@@ -243,10 +259,11 @@ product_closes() {
 
 start_tool() {
     local dir=${1:-$WINEPREFIX/drive_c} exe=${2:-$E2E_TOOL}
+    _e2e_desktop_up || return 1
     (cd "$dir" && WINEDEBUG=$_e2e_debug exec wine "$exe" 2>>"$(_e2e_wine_log)") &
     E2E_TOOL_PID=$!
     _e2e_pids+=("$E2E_TOOL_PID")
-    wait_window Clearwick 30 || _e2e_no_window "clearwick.exe" "$E2E_TOOL_PID"
+    _e2e_wait_started Clearwick "$E2E_TOOL_PID" || _e2e_no_window "clearwick.exe" "$E2E_TOOL_PID"
 }
 
 wait_exit() {

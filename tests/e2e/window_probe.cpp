@@ -4,6 +4,7 @@
 //
 //   window_probe show <title>    the top-level window with exactly that title
 //   window_probe acp             the ANSI and OEM code pages of this prefix
+//   window_probe desktop         exits with 0 once Wine's desktop window exists
 //   window_probe close <title>   sends WM_CLOSE (only to test the stand-in)
 //
 // `show` prints one record a line, fields separated by tabs:
@@ -163,7 +164,7 @@ int main() {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argv == nullptr || argc < 2) {
-        Write("usage: window_probe show <title> | acp | close <title>\n");
+        Write("usage: window_probe show <title> | acp | desktop | close <title>\n");
         return 2;
     }
     if (lstrcmpW(argv[1], L"acp") == 0) {
@@ -171,6 +172,11 @@ int main() {
         std::snprintf(line, sizeof line, "acp\t%u\noemcp\t%u\n", GetACP(), GetOEMCP());
         Write(line);
         return 0;
+    }
+    if (lstrcmpW(argv[1], L"desktop") == 0) {
+        // The first window program of a Wine session starts the desktop
+        // process; GetDesktopWindow waits for it, and is null if it failed.
+        return GetDesktopWindow() != nullptr ? 0 : 1;
     }
     if (argc < 3) return 2;
     if (lstrcmpW(argv[1], L"show") == 0) return Show(argv[2]);
