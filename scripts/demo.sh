@@ -64,6 +64,7 @@ fi
 
 step "Making a 32-bit Wine prefix (Windows XP)..."
 wine_new_prefix demo >>"$log" 2>&1 || failed
+rm -f "$WINEPREFIX.hashes"  # the snapshots' cache, from a previous demo
 if [ "$headless" = 0 ]; then
     # The tests' prefixes leave windows to Wine, since Xvfb has no window
     # manager; on a desktop, let its window manager frame them.
