@@ -83,7 +83,6 @@ E2E_TOOL=${E2E_TOOL:-$_e2e_repo/build/win32/clearwick.exe}
 E2E_STANDIN=${E2E_STANDIN:-$_e2e_repo/build/win32/glintfold_standin.exe}
 E2E_PROBE=${E2E_PROBE:-$_e2e_repo/build/win32/window_probe.exe}
 
-E2E_RUN_KEY='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
 E2E_LARKVANE='drive_c/Program Files/Larkvane'
 E2E_PRODUCT_FILES=(glintfold.exe clearwick.exe kelp_note.txt)
 
