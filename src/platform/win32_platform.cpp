@@ -89,6 +89,12 @@ ErrorCode Win32Platform::StartProgram(const char* path, int showState,
         reinterpret_cast<ShellExecuteFn>(reinterpret_cast<void*>(GetProcAddress(shell32, "ShellExecuteA")));
     if (shellExecute == nullptr) return GetLastError();
 
+    // The program ends right after this, and while it runs its own current
+    // directory keeps that folder from being removed: when it was started
+    // from the product's folder, the script's rmdir would race its exit.
+    // Leave for the script's directory first; the script inherits it too.
+    SetCurrentDirectoryA(workingDirectory);
+
     SetLastError(ERROR_SUCCESS);
     const INT_PTR result = reinterpret_cast<INT_PTR>(
         shellExecute(nullptr, nullptr, path, nullptr, workingDirectory, showState));

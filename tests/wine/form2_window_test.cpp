@@ -111,11 +111,19 @@ int main(int argc, char** argv) {
         std::printf("cannot start %s: error %lu\n", exe.c_str(), GetLastError());
         return 1;
     }
+    // The window exists before its controls do: wait until it is shown and
+    // a control has the focus.
     WaitForInputIdle(process.hProcess, 10000);
     HWND form = nullptr;
-    for (int i = 0; i < 200 && form == nullptr; ++i) {
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    for (int i = 0; i < 400; ++i) {
         form = FindWindowA("ClearwickForm2", "Clearwick");
-        if (form == nullptr) Sleep(50);
+        if (form != nullptr && IsWindowVisible(form) && GetGUIThreadInfo(process.dwThreadId, &gui) &&
+            gui.hwndFocus != nullptr) {
+            break;
+        }
+        Sleep(50);
     }
     CHECK(form != nullptr);
     if (form == nullptr) return 1;
@@ -152,9 +160,6 @@ int main(int argc, char** argv) {
     }
     CHECK(child == nullptr);
 
-    GUITHREADINFO gui = {};
-    gui.cbSize = sizeof gui;
-    CHECK(GetGUIThreadInfo(process.dwThreadId, &gui));
     CHECK(gui.hwndFocus == GetDlgItem(form, 101));
 
     // Cancel, clicked with the mouse.
