@@ -36,6 +36,11 @@ _wine_template() {
         # management keeps a WM_CLOSE from taking seconds.
         WINEPREFIX=$template wine reg add 'HKCU\Software\Wine\X11 Driver' \
             /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+        # Debian's Wine does not load the fonts it ships in its data folder;
+        # without Marlett it draws the title bar's buttons as letters.
+        if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+            cp /usr/share/wine/fonts/marlett.ttf "$template/drive_c/windows/Fonts/"
+        fi
         WINEPREFIX=$template wineserver -w
         touch "$template/.ready"
     ) 9>"$_wine_root/template.lock"
