@@ -33,15 +33,19 @@ inline constexpr TwipRect kLabel1Rect = {480, 480, 4725, 195};
 inline constexpr TwipRect kCmdOkRect = {1320, 975, 1000, 400};
 inline constexpr TwipRect kCmdCancelRect = {3000, 975, 1000, 400};
 
+// Plain int arithmetic: layout values stay below 2^15 twips and displays
+// below 2^15 dpi, so the products fit, and 32-bit code needs no 64-bit
+// division helpers for them.
+
 // Rounds half away from zero, as MulDiv(twips, dpi, 1440) does.
 constexpr int TwipsToPixels(int twips, int dpi) {
-    const long long scaled = static_cast<long long>(twips) * dpi;
-    return static_cast<int>(scaled >= 0 ? (scaled + 720) / 1440 : (scaled - 720) / 1440);
+    const int scaled = twips * dpi;
+    return scaled >= 0 ? (scaled + 720) / 1440 : (scaled - 720) / 1440;
 }
 
 // LOGFONT height (negative: character height) for a size in 1/100 point.
 constexpr int FontHeightForCentipoints(int centipoints, int dpi) {
-    return -static_cast<int>((static_cast<long long>(centipoints) * dpi + 3600) / 7200);
+    return -((centipoints * dpi + 3600) / 7200);
 }
 
 }  // namespace clearwick
