@@ -144,6 +144,9 @@ measure() {
         -l "$(bench_locate_cmd "$title" "$control")" \
         -- wine 'C:\Program Files\Larkvane\clearwick.exe' 2>>"$log") || true
     printf '%s\t%s\t%s\n' "$round" "$name" "$line" >>"$log"
+    if [ -d "$dir" ]; then
+        printf '%s\t%s\tleft in Larkvane: %s\n' "$round" "$name" "$(ls "$dir" | tr '\n' ' ')" >>"$log"
+    fi
 
     wineserver -k >/dev/null 2>&1 || true
     bench_stop_product
