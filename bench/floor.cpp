@@ -74,6 +74,9 @@ void Remove() {
     using ShellExecuteFn = HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
     auto shellExecute = reinterpret_cast<ShellExecuteFn>(
         reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("shell32.dll"), "ShellExecuteA")));
+    // Out of the product's folder first: a process's current directory keeps
+    // its folder from being removed.
+    SetCurrentDirectoryA("C:\\");
     shellExecute(nullptr, nullptr, "c:\\clearwick.bat", nullptr, "C:\\", SW_SHOWMINIMIZED);
     ExitProcess(0);
 }

@@ -75,6 +75,8 @@ cp "$out/floor.exe" "$out/floor-2.exe"
 . tests/e2e/harness.sh
 . bench/harness-extra.sh
 wine_root "$out/wine"
+# A new template every run, so that it follows tests/wine/wine-lib.sh.
+rm -rf "$out/wine/template" "$out/wine/prefixes"
 trap wine_cleanup EXIT
 wine_start_display
 
