@@ -207,6 +207,9 @@ for round in $(seq 1 "$rounds"); do
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 bench_check_template "$template" || exit 1
+# The template and the prefixes are 1.2 GB; the next run makes its own.
+wine_cleanup
+rm -rf "$out/wine/template" "$out/wine/prefixes"
 elapsed=$(( $(date +%s) - started ))
 
 previous=$(ls "$out/runs/"*.tsv 2>/dev/null | tail -1 || true)
