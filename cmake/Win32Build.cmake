@@ -34,6 +34,7 @@ target_link_options(clearwick PRIVATE ${_win95_link_flags} -s)
 # Test programs: console programs that run under Wine through the emulator.
 add_executable(win32_platform_test tests/wine/win32_platform_test.cpp)
 target_link_libraries(win32_platform_test PRIVATE clearwick_win32)
+target_include_directories(win32_platform_test PRIVATE tests)
 target_link_options(win32_platform_test PRIVATE -static)
 
 add_test(NAME win32_platform COMMAND win32_platform_test)
@@ -48,6 +49,7 @@ endforeach()
 # The window read back from outside, at two display densities, in a prefix
 # whose ANSI code page is not Korean.
 add_executable(form2_window_test tests/wine/form2_window_test.cpp)
+target_include_directories(form2_window_test PRIVATE tests)
 target_link_options(form2_window_test PRIVATE -static)
 foreach(_dpi 96 144)
     add_test(NAME form2_window_${_dpi}dpi COMMAND form2_window_test $<TARGET_FILE:clearwick> ${_dpi})

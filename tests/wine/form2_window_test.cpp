@@ -6,21 +6,14 @@
 // Usage: form2_window_test <path of clearwick.exe, Unix or Windows> <dpi>
 #include <windows.h>
 
+#include "wine/check.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 namespace {
 
-int failures = 0;
-
-#define CHECK(cond)                                                               \
-    do {                                                                          \
-        if (!(cond)) {                                                            \
-            std::printf("%s:%d: CHECK failed: %s\n", __FILE__, __LINE__, #cond); \
-            ++failures;                                                           \
-        }                                                                         \
-    } while (0)
 
 const char* kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
@@ -174,6 +167,5 @@ int main(int argc, char** argv) {
     CHECK(GetFileAttributesA("C:\\clearwick.bat") == INVALID_FILE_ATTRIBUTES);
     TerminateProcess(process.hProcess, 1);  // only if the click was lost
 
-    std::printf("%s\n", failures == 0 ? "all checks passed" : "FAILED");
-    return failures == 0 ? 0 : 1;
+    return wine_test::Finish();
 }

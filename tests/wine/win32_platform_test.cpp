@@ -3,6 +3,8 @@
 // argument it checks only the version description.
 #include <windows.h>
 
+#include "wine/check.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,15 +17,6 @@ namespace {
 
 using namespace clearwick;
 
-int failures = 0;
-
-#define CHECK(cond)                                                               \
-    do {                                                                          \
-        if (!(cond)) {                                                            \
-            std::printf("%s:%d: CHECK failed: %s\n", __FILE__, __LINE__, #cond); \
-            ++failures;                                                           \
-        }                                                                         \
-    } while (0)
 
 constexpr const char* kTestKey = "SOFTWARE\\ClearwickTest";
 
@@ -144,6 +137,5 @@ int main(int argc, char** argv) {
         if (got != argv[1]) std::printf("version: expected \"%s\", got \"%s\"\n", argv[1], got.c_str());
         CHECK(got == argv[1]);
     }
-    std::printf("%s\n", failures == 0 ? "all checks passed" : "FAILED");
-    return failures == 0 ? 0 : 1;
+    return wine_test::Finish();
 }
