@@ -55,6 +55,9 @@ foreach(_dpi 96 144)
     add_test(NAME form2_window_${_dpi}dpi COMMAND form2_window_test $<TARGET_FILE:clearwick> ${_dpi})
     set_tests_properties(form2_window_${_dpi}dpi PROPERTIES ENVIRONMENT "LANG=en_US.UTF-8;LC_ALL=en_US.UTF-8")
 endforeach()
+# OK where the script cannot be written: the run-time error report.
+add_test(NAME form2_window_unwritable_script
+    COMMAND form2_window_test $<TARGET_FILE:clearwick> 96 unwritable)
 
 include(${CMAKE_SOURCE_DIR}/tests/exe/checks.cmake OPTIONAL)
 include(${CMAKE_SOURCE_DIR}/tests/e2e/e2e.cmake OPTIONAL)

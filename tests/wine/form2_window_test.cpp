@@ -4,12 +4,17 @@
 // and checks that the process ended having changed nothing.
 //
 // Usage: form2_window_test <path of clearwick.exe, Unix or Windows> <dpi>
+//        [unwritable]
+// With "unwritable", C:\clearwick.bat is a folder and the test clicks OK
+// instead: the tool must report that it cannot write the script, name the
+// path, and end with a non-zero exit code once the report is dismissed.
 #include <windows.h>
 
 #include "wine/check.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -67,7 +72,10 @@ bool HasAutorunValue() {
     return found;
 }
 
-void ClickAt(int x, int y) {
+void ClickButton(HWND form, int id) {
+    RECT rect;
+    GetWindowRect(GetDlgItem(form, id), &rect);
+    const int x = (rect.left + rect.right) / 2, y = (rect.top + rect.bottom) / 2;
     SetCursorPos(x, y);
     INPUT input[2] = {};
     input[0].type = input[1].type = INPUT_MOUSE;
@@ -79,10 +87,11 @@ void ClickAt(int x, int y) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::printf("usage: form2_window_test <clearwick.exe> <dpi>\n");
+    if (argc != 3 && argc != 4) {
+        std::printf("usage: form2_window_test <clearwick.exe> <dpi> [unwritable]\n");
         return 2;
     }
+    const bool unwritable = argc == 4 && std::string(argv[3]) == "unwritable";
     std::string exe = argv[1];
     if (exe[0] == '/') exe = "Z:" + exe;
     for (char& c : exe) if (c == '/') c = '\\';
@@ -94,6 +103,7 @@ int main(int argc, char** argv) {
     SetDpi(static_cast<DWORD>(dpi));
     SetAutorunValue();
     DeleteFileA("C:\\clearwick.bat");
+    if (unwritable) CHECK(CreateDirectoryA("C:\\clearwick.bat", nullptr));
 
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -155,16 +165,42 @@ int main(int argc, char** argv) {
 
     CHECK(gui.hwndFocus == GetDlgItem(form, 101));
 
-    // Cancel, clicked with the mouse.
-    RECT cancel;
-    GetWindowRect(GetDlgItem(form, 102), &cancel);
-    ClickAt((cancel.left + cancel.right) / 2, (cancel.top + cancel.bottom) / 2);
+    if (unwritable) {
+        ClickButton(form, 101);
+        HWND report = nullptr;
+        for (int i = 0; i < 200 && report == nullptr; ++i) {
+            report = FindWindowA("#32770", "Clearwick");
+            if (report == nullptr) Sleep(50);
+        }
+        CHECK(report != nullptr);
+        char text[1024] = "";
+        GetDlgItemTextA(report, 0xFFFF, text, sizeof text);  // a message box's text
+        std::printf("report: %s\n", text);
+        CHECK(std::strstr(text, "could not write") != nullptr);
+        CHECK(std::strstr(text, "c:\\clearwick.bat") != nullptr);
+        // Dismissed with the keyboard: Enter on its OK button.
+        INPUT keys[2] = {};
+        keys[0].type = keys[1].type = INPUT_KEYBOARD;
+        keys[0].ki.wVk = keys[1].ki.wVk = VK_RETURN;
+        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        SendInput(2, keys, sizeof(INPUT));
+    } else {
+        ClickButton(form, 102);
+    }
     CHECK(WaitForSingleObject(process.hProcess, 10000) == WAIT_OBJECT_0);
-    DWORD exitCode = 1;
+    DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
-    CHECK(exitCode == 0);
-    CHECK(HasAutorunValue());
-    CHECK(GetFileAttributesA("C:\\clearwick.bat") == INVALID_FILE_ATTRIBUTES);
+    std::printf("exit code %lu\n", exitCode);
+    if (unwritable) {
+        // What came before the write stays done; the folder is untouched.
+        CHECK(exitCode != 0 && exitCode != STILL_ACTIVE);
+        CHECK(!HasAutorunValue());
+        CHECK(GetFileAttributesA("C:\\clearwick.bat") == FILE_ATTRIBUTE_DIRECTORY);
+    } else {
+        CHECK(exitCode == 0);
+        CHECK(HasAutorunValue());
+        CHECK(GetFileAttributesA("C:\\clearwick.bat") == INVALID_FILE_ATTRIBUTES);
+    }
     TerminateProcess(process.hProcess, 1);  // only if the click was lost
 
     return wine_test::Finish();
