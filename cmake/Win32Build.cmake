@@ -51,6 +51,12 @@ endforeach()
 add_executable(form2_window_test tests/wine/form2_window_test.cpp)
 target_include_directories(form2_window_test PRIVATE tests)
 target_link_options(form2_window_test PRIVATE -static)
+# The DLL that test loads into the running tool; it must lie beside
+# clearwick.exe. Its export keeps its undecorated name.
+add_library(control_fonts_probe SHARED tests/wine/control_fonts_probe.cpp)
+set_target_properties(control_fonts_probe PROPERTIES PREFIX "")
+target_link_options(control_fonts_probe PRIVATE -static -Wl,--kill-at)
+add_dependencies(form2_window_test control_fonts_probe)
 foreach(_dpi 96 144)
     add_test(NAME form2_window_${_dpi}dpi COMMAND form2_window_test $<TARGET_FILE:clearwick> ${_dpi})
     set_tests_properties(form2_window_${_dpi}dpi PROPERTIES ENVIRONMENT "LANG=en_US.UTF-8;LC_ALL=en_US.UTF-8")

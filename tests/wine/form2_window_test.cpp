@@ -3,6 +3,12 @@
 // text and position, the focus; then clicks Cancel with real mouse input
 // and checks that the process ended having changed nothing.
 //
+// Before the click it also looks from inside the running tool, through
+// control_fonts_probe.dll, which sits beside clearwick.exe: the tool must not
+// find that DLL by its bare name (its DLL search stays in the system folder),
+// though it loads it by its full path; and, run there, the DLL must find a
+// glyph for every character of each control's text in the control's font.
+//
 // Usage: form2_window_test <path of clearwick.exe, Unix or Windows> <dpi>
 //        [unwritable]
 // With "unwritable", C:\clearwick.bat is a folder and the test clicks OK
@@ -70,6 +76,59 @@ bool HasAutorunValue() {
     const bool found = RegQueryValueExA(key, "Glintfold", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     RegCloseKey(key);
     return found;
+}
+
+const char kProbeDll[] = "control_fonts_probe.dll";
+
+// Runs start(parameter) on a new thread of process; the thread's exit code.
+DWORD RunRemote(HANDLE process, const void* start, void* parameter) {
+    const HANDLE thread = CreateRemoteThread(
+        process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(const_cast<void*>(start)),
+        parameter, 0, nullptr);
+    CHECK(thread != nullptr);
+    if (thread == nullptr) return 0xFFFFFFFF;
+    CHECK(WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
+    return code;
+}
+
+// A copy of size bytes of data in process's memory.
+void* CopyInto(HANDLE process, const void* data, size_t size) {
+    void* copy = VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (copy != nullptr) WriteProcessMemory(process, copy, data, size, nullptr);
+    return copy;
+}
+
+// The DLL search and the controls' fonts, seen from inside the tool. kernel32
+// lies at the same address in every process, so LoadLibraryA's address here
+// is its address there too.
+void ProbeFromInside(HANDLE process, const std::string& dll) {
+    const void* loadLibrary = reinterpret_cast<const void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA"));
+    const DWORD byName = RunRemote(process, loadLibrary, CopyInto(process, kProbeDll, sizeof kProbeDll));
+    std::printf("%s by its bare name in the tool: module %#lx\n", kProbeDll, byName);
+    CHECK(byName == 0);
+    const DWORD base = RunRemote(process, loadLibrary, CopyInto(process, dll.c_str(), dll.size() + 1));
+    std::printf("%s by its full path in the tool: module %#lx\n", dll.c_str(), base);
+    CHECK(base != 0);
+
+    // The export's offset in the DLL is the same wherever it is loaded.
+    const HMODULE local = LoadLibraryExA(dll.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    const FARPROC probe = local != nullptr ? GetProcAddress(local, "ProbeControlFonts") : nullptr;
+    CHECK(probe != nullptr);
+    if (base == 0 || probe == nullptr) return;
+    const UINT_PTR remoteProbe =
+        base + (reinterpret_cast<UINT_PTR>(probe) - reinterpret_cast<UINT_PTR>(local));
+    char report[1024] = "";
+    void* remoteReport = CopyInto(process, report, sizeof report);
+    const DWORD missing = RunRemote(process, reinterpret_cast<const void*>(remoteProbe), remoteReport);
+    ReadProcessMemory(process, remoteReport, report, sizeof report - 1, nullptr);
+    std::printf("%s", report);
+    std::printf("characters without a glyph: %lu\n", missing);
+    CHECK(missing == 0);
+    FreeLibrary(local);
 }
 
 void ClickButton(HWND form, int id) {
@@ -164,6 +223,8 @@ int main(int argc, char** argv) {
     CHECK(child == nullptr);
 
     CHECK(gui.hwndFocus == GetDlgItem(form, 101));
+
+    if (!unwritable) ProbeFromInside(process.hProcess, exe.substr(0, exe.rfind('\\') + 1) + kProbeDll);
 
     if (unwritable) {
         ClickButton(form, 101);
