@@ -8,8 +8,8 @@ set -euo pipefail
 packages=(
     cmake g++ libgtest-dev
     g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
-    wine wine32 xvfb xdotool x11-utils x11-apps netpbm
-    icoutils fonts-nanum fonts-wine python3
+    wine wine32 wine64 xvfb xdotool x11-utils x11-apps netpbm
+    icoutils fonts-nanum fonts-droid-fallback fonts-wine python3
     nsis libx11-dev
 )
 
