@@ -69,9 +69,10 @@ public:
     virtual ErrorCode WriteTextFile(const char* path, const std::string_view* lines,
                                     std::size_t count) = 0;
 
-    // Starts `path` as a program (a batch file runs in the command
-    // interpreter) with the given show state and working directory, and
-    // returns without waiting for it.
+    // Moves the process's current directory to `workingDirectory`, then
+    // starts `path` as the whole command (a batch file runs in the command
+    // interpreter) with the given show state; the started program inherits
+    // that directory. Returns without waiting for it.
     virtual ErrorCode StartProgram(const char* path, int showState,
                                    const char* workingDirectory) = 0;
 

@@ -80,30 +80,23 @@ ErrorCode Win32Platform::WriteTextFile(const char* path, const std::string_view*
 
 ErrorCode Win32Platform::StartProgram(const char* path, int showState,
                                       const char* workingDirectory) {
-    // shell32 is loaded only here, when it is needed, and kept out of the
-    // import table: starting the window does not pay for it.
-    using ShellExecuteFn = HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
-    const HMODULE shell32 = LoadLibraryA("shell32.dll");
-    if (shell32 == nullptr) return GetLastError();
-    const auto shellExecute =
-        reinterpret_cast<ShellExecuteFn>(reinterpret_cast<void*>(GetProcAddress(shell32, "ShellExecuteA")));
-    if (shellExecute == nullptr) return GetLastError();
-
-    // The program ends right after this, and while it runs its own current
+    // The program ends right after this, and while it runs its current
     // directory keeps that folder from being removed: when it was started
     // from the product's folder, the script's rmdir would race its exit.
-    // Leave for the script's directory first; the script inherits it too.
+    // Leave for the script's directory first; the script inherits it.
     SetCurrentDirectoryA(workingDirectory);
 
-    SetLastError(ERROR_SUCCESS);
-    const INT_PTR result = reinterpret_cast<INT_PTR>(
-        shellExecute(nullptr, nullptr, path, nullptr, workingDirectory, showState));
-    if (result > 32) return ERROR_SUCCESS;
-    // Values up to 32 are errors; most are Win32 codes, and the last error
-    // is more precise where the shell set it.
-    const DWORD lastError = GetLastError();
-    if (lastError != ERROR_SUCCESS) return lastError;
-    return result == 0 ? ERROR_NOT_ENOUGH_MEMORY : static_cast<ErrorCode>(result);
+    // WinExec, not CreateProcessA through %COMSPEC%: it takes the path as the
+    // whole command and runs a batch file in the command interpreter on both
+    // families (CreateProcessA on the 9x family runs no batch file), and it is
+    // in every Win32's kernel32, so nothing else is loaded for it. The shell's
+    // ShellExecuteA would load shell32, which the program would still be
+    // unloading at exit while the script is already deleting its exe.
+    const UINT result = WinExec(path, static_cast<UINT>(showState));
+    if (result > 31) return ERROR_SUCCESS;
+    // Below 32 it is an error: 0 is out of memory or resources, the others
+    // are Windows errors (2 file not found, 3 path not found, 11 bad format).
+    return result == 0 ? static_cast<ErrorCode>(ERROR_NOT_ENOUGH_MEMORY) : result;
 }
 
 void Win32Platform::EndProgram() { ExitProcess(0); }
