@@ -244,7 +244,10 @@ int Form2::Show() { return Form2Window(*this).Run(); }
 
 }  // namespace clearwick
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+// The process starts here, with no C run-time before it: the platform first
+// (which keeps DLL loading to the system folder), then Form2's window until
+// the program ends; the window's loop gives the exit code.
+extern "C" void WinMainCRTStartup() {
     clearwick::Win32Platform platform;
-    return clearwick::Form2(platform).Show();
+    ExitProcess(static_cast<UINT>(clearwick::Form2(platform).Show()));
 }

@@ -6,13 +6,18 @@
 #
 # CHECK is one of:
 #   pe_header  i386, GUI subsystem, subsystem and OS version 4.0 (Windows 95
-#              refuses newer ones)
-#   imports    only DLLs every Windows ships, no function Windows 95 lacks;
-#              prints the import list
-#   resources  exactly an icon, an icon group and a version record
+#              refuses newer ones), ASLR, DEP and Terminal Server aware, no
+#              time stamp, and nothing of a C run-time: no TLS directory, no
+#              .CRT or .tls section
+#   imports    only KERNEL32, USER32, GDI32 and ADVAPI32, no function Windows
+#              95 lacks; prints the import list
+#   resources  exactly an icon, an icon group, a version record and a manifest
 #   icon       the icon group holds one 32x32 image of 256 colours
 #   version    the version record's numbers and strings
-#   size       at most 64 KiB; prints the size and whether it meets 32 KiB
+#   manifest   the manifest's XML: administrator, DPI aware, supported OS
+#   size       at most 16 KiB; prints the size and whether it meets 12 KiB
+#   reproducible  a second build of the same source, in a folder of another
+#              name, gives the same bytes; no build path in the file
 #
 # Needs the mingw-w64 objdump (binutils-mingw-w64-i686), wrestool (icoutils)
 # and python3. Exits 0 when the check passes, 1 with FAIL lines when not.
@@ -50,7 +55,7 @@ trap 'rm -rf "$tmp"' EXIT
 
 # The only DLLs the program may load at start-up: all ship with every 32-bit
 # Windows the program supports. Compared without regard to case.
-allowed_dlls="kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll msvcrt.dll"
+allowed_dlls="kernel32.dll user32.dll gdi32.dll advapi32.dll"
 
 # Functions that Windows 95 lacks (or has only as a stub that fails), which a
 # static import would turn into a load failure or a silent malfunction there.
@@ -129,6 +134,26 @@ check_pe_header() {
     characteristics=$(sed -n '/^Characteristics/,/^$/p' <<<"$headers")
     grep -qw executable <<<"$characteristics" || fail "the image is not marked executable"
     grep -qw DLL <<<"$characteristics" && fail "the image is marked as a DLL"
+
+    # 0x0040 DYNAMIC_BASE, 0x0100 NX_COMPAT, 0x8000 TERMINAL_SERVER_AWARE.
+    local dll_characteristics stamp
+    dll_characteristics=$((16#$(field DllCharacteristics)))
+    printf 'DllCharacteristics 0x%04x\n' "$dll_characteristics"
+    ((dll_characteristics & 0x0040)) || fail "not DYNAMIC_BASE (ASLR)"
+    ((dll_characteristics & 0x0100)) || fail "not NX_COMPAT (DEP)"
+    ((dll_characteristics & 0x8000)) || fail "not TERMINAL_SERVER_AWARE"
+    # A time stamp would make every build's bytes differ.
+    stamp=$(python3 -c 'import struct,sys; d=open(sys.argv[1],"rb").read(); print(struct.unpack_from("<I", d, struct.unpack_from("<I", d, 60)[0] + 8)[0])' "$exe")
+    [[ $stamp == 0 ]] || fail "the header has a link time stamp ($stamp)"
+
+    # What a C run-time's start-up code brings.
+    local tls sections
+    tls=$(awk '$1 == "Entry" && $2 == "9" { print $3 }' <<<"$headers")
+    [[ -z $tls || $tls == 00000000 ]] || fail "the image has a TLS directory"
+    sections=$("$objdump" -h "$exe" | awk '$1 ~ /^[0-9]+$/ { print $2 }' | tr '\n' ' ')
+    echo "sections: $sections"
+    [[ " $sections " == *" .CRT "* ]] && fail "the image has a .CRT section"
+    [[ " $sections " == *" .tls "* ]] && fail "the image has a .tls section"
 }
 
 check_imports() {
@@ -173,7 +198,7 @@ check_imports() {
         fi
         if grep -qxF -- "$fn" <(tr -s ' \n' '\n\n' <<<"$missing_on_win95"); then
             fail "$dll!$fn is missing on Windows 95 (or only a failing stub there); look it up with GetProcAddress"
-        elif [[ $lower != msvcrt.dll && $fn =~ [a-z0-9]W$ ]]; then
+        elif [[ $fn =~ [a-z0-9]W$ ]]; then
             fail "$dll!$fn is a wide-character function, which Windows 95 does not implement; look it up at run time"
         fi
     done <"$tmp/imports"
@@ -207,9 +232,9 @@ check_resources() {
     local keys types id
     keys=$(resource_keys)
     types=$(cut -d' ' -f1 <<<"$keys" | sort | tr '\n' ' ')
-    [[ $types == "14 16 3 " ]] \
-        || fail "resource types are '$types', expected exactly one each of 3 (icon), 14 (icon group), 16 (version)"
-    grep -q '^24 ' <<<"$keys" && fail "the exe carries a manifest (type 24); nothing may add one"
+    [[ $types == "14 16 24 3 " ]] \
+        || fail "resource types are '$types', expected exactly one each of 3 (icon), 14 (icon group), 16 (version), 24 (manifest)"
+    grep -qx "24 1" <<<"$keys" || fail "the manifest is not named 1 (CREATEPROCESS_MANIFEST_RESOURCE_ID)"
 
     id=$(icon_id)
     [[ -n $id ]] || fail "IDI_CLEARWICK not found in src/window/resource.h"
@@ -239,8 +264,36 @@ check_version() {
     python3 "$here/decode_resource.py" version "$tmp/version" || failures=$((failures + 1))
 }
 
+check_manifest() {
+    list_resources || return
+    wrestool -x --raw --type=24 --name=1 "$exe" >"$tmp/manifest" 2>/dev/null
+    [[ -s $tmp/manifest ]] || { fail "no manifest"; return; }
+    python3 "$here/decode_resource.py" manifest "$tmp/manifest" || failures=$((failures + 1))
+}
+
+# Builds clearwick.exe again from the same source in a folder of another
+# name and compares the bytes.
+check_reproducible() {
+    local source second
+    source=$(cd "$here/../.." && pwd)
+    second=$tmp/another-build-folder
+    if ! { cmake -S "$source" -B "$second" -DCMAKE_BUILD_TYPE=MinSizeRel \
+               -DCMAKE_TOOLCHAIN_FILE="$source/cmake/toolchain-mingw-i686.cmake" &&
+           cmake --build "$second" --target clearwick -j2; } >"$tmp/build.log" 2>&1; then
+        tail -n 20 "$tmp/build.log"
+        fail "the second build failed"
+        return
+    fi
+    sha256sum "$exe" "$second/clearwick.exe" | sed "s|$tmp/||"
+    cmp "$exe" "$second/clearwick.exe" || fail "two builds of the same source differ"
+    local path
+    for path in "$source" "$(dirname "$exe")" "$second"; do
+        grep -qaF "$path" "$exe" && fail "the exe holds the build path $path"
+    done
+}
+
 check_size() {
-    local size limit=65536 goal=32768
+    local size limit=16384 goal=12288
     size=$(stat -c %s "$exe")
     if ((size <= goal)); then
         echo "size: $size bytes: within the limit of $limit and meets the goal of $goal"
@@ -252,7 +305,7 @@ check_size() {
 }
 
 case $check in
-    pe_header | imports | resources | icon | version | size) "check_$check" ;;
+    pe_header | imports | resources | icon | version | manifest | size | reproducible) "check_$check" ;;
     *)
         echo "unknown check '$check'" >&2
         exit 2

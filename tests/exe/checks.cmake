@@ -1,7 +1,8 @@
 # Checks of the built clearwick.exe: its PE header, imports, resources, version
-# record and size. They read the file with the toolchain's objdump, wrestool
-# and python3 and never run it, so they need no Wine; each is its own test so
-# that a failure names what regressed.
+# record, manifest and size, and that a second build gives the same bytes.
+# They read the file with the toolchain's objdump, wrestool and python3 and
+# never run it, so they need no Wine; each is its own test so that a failure
+# names what regressed.
 
 if(CMAKE_OBJDUMP)
     set(_exe_objdump ${CMAKE_OBJDUMP})
@@ -9,7 +10,7 @@ else()
     set(_exe_objdump i686-w64-mingw32-objdump)
 endif()
 
-foreach(_check pe_header imports resources icon version size)
+foreach(_check pe_header imports resources icon version manifest size reproducible)
     add_test(NAME exe_${_check}
         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/exe/check_exe.sh
                 ${_check} $<TARGET_FILE:clearwick> ${_exe_objdump})

@@ -3,6 +3,7 @@
 
     decode_resource.py icon GROUP_FILE ICON_FILE ICON_NAME
     decode_resource.py version VERSION_FILE
+    decode_resource.py manifest MANIFEST_FILE
 
 Prints what it found; exits 1 with a line per fault when the resource is not
 what the program ships.
@@ -159,12 +160,67 @@ def check_version(path):
             expect("translation", pairs, [(0x0412, 1200)])
 
 
+# --- manifest (type 24) -----------------------------------------------------
+
+ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
+ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
+COMPAT = "{urn:schemas-microsoft-com:compatibility.v1}"
+WINDOWS_SETTINGS = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
+SUPPORTED_OS = {
+    "{e2011457-1546-43c5-a5fe-008deee3d3f0}": "Vista",
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}": "7",
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}": "8",
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}": "8.1",
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}": "10 and 11",
+}
+
+
+def check_manifest(path):
+    import xml.etree.ElementTree as ET
+    raw = open(path, "rb").read()
+    expect("manifest's first bytes (UTF-8, no byte-order mark)", raw[:5], b"<?xml")
+    try:
+        root = ET.fromstring(raw)
+    except ET.ParseError as error:
+        faults.append("the manifest is not well-formed XML: %s" % error)
+        return
+    expect("manifest root", root.tag, ASM_V1 + "assembly")
+    expect("manifestVersion", root.get("manifestVersion"), "1.0")
+    identity = root.find(ASM_V1 + "assemblyIdentity")
+    if identity is None:
+        faults.append("no assemblyIdentity")
+    else:
+        expect("assemblyIdentity type", identity.get("type"), "win32")
+        expect("assemblyIdentity processorArchitecture", identity.get("processorArchitecture"), "X86")
+    # The form that Windows XP SP2 also loads: trustInfo in asm.v3.
+    levels = root.findall(ASM_V3 + "trustInfo/" + ASM_V3 + "security/" + ASM_V3 +
+                          "requestedPrivileges/" + ASM_V3 + "requestedExecutionLevel")
+    expect("requestedExecutionLevel elements (in asm.v3 trustInfo)", len(levels), 1)
+    for level in levels:
+        print("requestedExecutionLevel: level=%s uiAccess=%s" % (level.get("level"), level.get("uiAccess")))
+        expect("requestedExecutionLevel level", level.get("level"), "requireAdministrator")
+        expect("requestedExecutionLevel uiAccess", level.get("uiAccess"), "false")
+    dpi = root.findall(".//" + WINDOWS_SETTINGS + "dpiAware")
+    print("dpiAware: %s" % ", ".join((d.text or "").strip() for d in dpi))
+    expect("dpiAware", [(d.text or "").strip() for d in dpi], ["true"])
+    expect("dpiAwareness (per-monitor) elements", len(root.findall(".//{*}dpiAwareness")), 0)
+    ids = [os.get("Id") for os in root.findall(COMPAT + "compatibility/" + COMPAT +
+                                                   "application/" + COMPAT + "supportedOS")]
+    print("supportedOS: %s" % ", ".join(SUPPORTED_OS.get(i, i) for i in ids))
+    expect("supportedOS", sorted(ids), sorted(SUPPORTED_OS))
+    # The controls keep their classic look: no Common Controls 6.
+    for dependency in root.iter(ASM_V1 + "dependentAssembly"):
+        faults.append("the manifest depends on an assembly: %s" % ET.tostring(dependency))
+
+
 def main():
     mode = sys.argv[1] if len(sys.argv) > 1 else ""
     if mode == "icon" and len(sys.argv) == 5:
         check_icon(sys.argv[2], sys.argv[3], int(sys.argv[4]))
     elif mode == "version" and len(sys.argv) == 3:
         check_version(sys.argv[2])
+    elif mode == "manifest" and len(sys.argv) == 3:
+        check_manifest(sys.argv[2])
     else:
         sys.exit(__doc__)
     for fault in faults:
