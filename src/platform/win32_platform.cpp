@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/text_lines.h"
+#include "platform/win32_lookup.h"
 
 namespace clearwick {
 namespace {
@@ -22,6 +23,21 @@ constexpr const char* kTitle = "Clearwick";
 int Ask(const char* text, UINT type) { return MessageBoxA(GetActiveWindow(), text, kTitle, type); }
 
 }  // namespace
+
+// An elevated program that looks for DLLs in its own folder, say Downloads,
+// loads whatever DLL was planted there under a system DLL's name. Keep the
+// search to the system folder where kernel32 can (Windows 7 with KB2533623
+// and later); where it can only drop the current directory from the search,
+// do that (XP SP1 to Vista); Windows 95 to 2000 can do neither.
+Win32Platform::Win32Platform() {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    using SetDllDirectoryAFn = BOOL(WINAPI*)(LPCSTR);
+    constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+    const auto setDefault = LookUp<SetDefaultDllDirectoriesFn>("kernel32.dll", "SetDefaultDllDirectories");
+    if (setDefault != nullptr && setDefault(kSearchSystem32)) return;
+    const auto setDllDirectory = LookUp<SetDllDirectoryAFn>("kernel32.dll", "SetDllDirectoryA");
+    if (setDllDirectory != nullptr) setDllDirectory("");
+}
 
 WindowHandle Win32Platform::FindWindowA(const char* className, const char* windowName) {
     return static_cast<WindowHandle>(reinterpret_cast<UINT_PTR>(::FindWindowA(className, windowName)));

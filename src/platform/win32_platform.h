@@ -7,6 +7,10 @@ namespace clearwick {
 
 class Win32Platform final : public PlatformServices {
 public:
+    // The platform's start, before the program's window: from here on the
+    // process loads DLLs from the system folder only.
+    Win32Platform();
+
     WindowHandle FindWindowA(const char* className, const char* windowName) override;
     std::intptr_t SendMessageA(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                                std::intptr_t lParam) override;

@@ -1,15 +1,18 @@
 // Form2's window and the program's start.
 //
-// The window is made in code with the A calls, which every Win32 has. Its
-// Korean texts are stored as code page 949 bytes: the 9x family takes them as
-// they are (a Korean 9x reads them in its own ANSI code page), while on the
-// NT family they are converted to UTF-16 and the controls are made with the W
-// calls, so they read right whatever the system's ANSI code page. Windows 95
-// lacks those W calls, so they are looked up at run time, never imported.
+// The window is made in code. Its Korean texts are stored as code page 949
+// bytes. Wherever the system has the W calls and a code page 949 table, the
+// texts become UTF-16 and the controls and fonts are made with the W calls,
+// so they read right whatever the system's ANSI code page. Where the W calls
+// are missing or fail (a real 9x has them as stubs that answer
+// ERROR_CALL_NOT_IMPLEMENTED), the A calls take the bytes as they are, which
+// a Korean system reads in its own ANSI code page. Windows 95 lacks the W
+// calls, so they are looked up at run time, never imported.
 #include <windows.h>
 
 #include <cstring>
 
+#include "platform/win32_lookup.h"
 #include "platform/win32_platform.h"
 #include "window/form2.h"
 #include "window/form2_layout.h"
@@ -28,27 +31,34 @@ constexpr int kCmdCancelId = 102;
 using CreateWindowExWFn = HWND(WINAPI*)(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND,
                                         HMENU, HINSTANCE, LPVOID);
 using CreateFontIndirectWFn = HFONT(WINAPI*)(const LOGFONTW*);
+using GetGlyphIndicesWFn = DWORD(WINAPI*)(HDC, LPCWSTR, int, LPWORD, DWORD);
 
-template <typename Fn>
-Fn Lookup(const char* module, const char* name) {
-    const HMODULE handle = GetModuleHandleA(module);
-    if (handle == nullptr) return nullptr;
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(handle, name)));
-}
-
-// The W calls the NT family gets; both null on the 9x family.
+// The W calls, where this system has them.
 struct WideCalls {
-    CreateWindowExWFn createWindowExW = nullptr;
-    CreateFontIndirectWFn createFontIndirectW = nullptr;
-
-    static WideCalls ForThisSystem() {
-        WideCalls calls;
-        if ((GetVersion() & 0x80000000u) != 0) return calls;  // 9x and Win32s: ANSI only
-        calls.createWindowExW = Lookup<CreateWindowExWFn>("user32.dll", "CreateWindowExW");
-        calls.createFontIndirectW = Lookup<CreateFontIndirectWFn>("gdi32.dll", "CreateFontIndirectW");
-        return calls;
-    }
+    CreateWindowExWFn createWindowExW = LookUp<CreateWindowExWFn>("user32.dll", "CreateWindowExW");
+    CreateFontIndirectWFn createFontIndirectW =
+        LookUp<CreateFontIndirectWFn>("gdi32.dll", "CreateFontIndirectW");
+    // Windows 2000 and later.
+    GetGlyphIndicesWFn getGlyphIndicesW = LookUp<GetGlyphIndicesWFn>("gdi32.dll", "GetGlyphIndicesW");
 };
+
+// Faces that draw Hangul, best first. GulimChe, the label's face, comes by
+// its Korean name (what a Korean system lists) and its English one. Most
+// systems outside Korea lack it, and some font mappers then stand in a face
+// without Hangul glyphs, which draws boxes; so the first of these that the
+// system has and that draws the window's texts is taken instead.
+constexpr const char* kHangulFaces[] = {
+    kLabelFontFace, "GulimChe", "Gulim", "Malgun Gothic", "NanumGothicCoding", "NanumGothic",
+    "Dotum", "Batang",
+};
+
+// EnumFontFamiliesExA's callback: marks each of kHangulFaces it is shown.
+int CALLBACK NoteHangulFace(const LOGFONTA* font, const TEXTMETRICA*, DWORD, LPARAM found) {
+    for (unsigned i = 0; i < sizeof kHangulFaces / sizeof kHangulFaces[0]; ++i) {
+        if (lstrcmpiA(font->lfFaceName, kHangulFaces[i]) == 0) *reinterpret_cast<unsigned*>(found) |= 1u << i;
+    }
+    return 1;
+}
 
 // False when the system has no code page 949 table; the caller then falls
 // back to the bytes as they are.
@@ -63,7 +73,7 @@ bool FromKorean(const char* cp949, WCHAR (&out)[N]) {
 // buttons' clicks to the removal members.
 struct Form2Window {
     Form2& form;
-    const WideCalls wide = WideCalls::ForThisSystem();
+    const WideCalls wide;
     HWND window = nullptr;
     HWND cmdOK = nullptr;
     HWND focus = nullptr;  // the control that gets the focus back on activation
@@ -84,21 +94,67 @@ struct Form2Window {
         if (background != nullptr) DeleteObject(background);
     }
 
-    // A font with Hangul glyphs: the label's face, in charset 129.
-    HFONT CreateHangulFont(int height) const {
+    // A font in the given face and Hangul's charset.
+    HFONT CreateHangulFont(const char* face, int height) const {
         LOGFONTA font;
         std::memset(&font, 0, sizeof font);
         font.lfHeight = height;
         font.lfWeight = kLabelFontWeight;
         font.lfCharSet = kHangulCharset;
-        lstrcpynA(font.lfFaceName, kLabelFontFace, LF_FACESIZE);
+        lstrcpynA(font.lfFaceName, face, LF_FACESIZE);
         if (wide.createFontIndirectW != nullptr) {
             // LOGFONTA and LOGFONTW differ only in the face name, their last field.
             LOGFONTW wideFont;
             std::memcpy(&wideFont, &font, offsetof(LOGFONTA, lfFaceName));
-            if (FromKorean(kLabelFontFace, wideFont.lfFaceName)) return wide.createFontIndirectW(&wideFont);
+            if (FromKorean(face, wideFont.lfFaceName)) {
+                if (const HFONT made = wide.createFontIndirectW(&wideFont)) return made;
+            }
         }
         return CreateFontIndirectA(&font);
+    }
+
+    // Whether `face` has a glyph for every character of the window's texts.
+    // Where the system cannot say (before Windows 2000, or without a code
+    // page 949 table), a face it lists under Hangul's charset is trusted.
+    bool DrawsTexts(const char* face) const {
+        WCHAR texts[64];
+        int length = 0;
+        for (const char* text : {kLabel1Text, kCmdOkText, kCmdCancelText}) {
+            const int made = MultiByteToWideChar(kKoreanCodePage, 0, text, -1, texts + length,
+                                                 static_cast<int>(sizeof texts / sizeof texts[0]) - length);
+            if (made == 0) return true;
+            length += made - 1;  // without the terminating null
+        }
+        if (wide.getGlyphIndicesW == nullptr) return true;
+
+        const HDC screen = GetDC(nullptr);
+        const HFONT font = CreateHangulFont(face, -16);
+        const HGDIOBJ previous = SelectObject(screen, font);
+        WORD glyphs[64];
+        bool drawn = wide.getGlyphIndicesW(screen, texts, length, glyphs, GGI_MARK_NONEXISTING_GLYPHS) !=
+                     GDI_ERROR;
+        for (int i = 0; i < length; ++i) drawn = drawn && glyphs[i] != 0xFFFF;
+        SelectObject(screen, previous);
+        ReleaseDC(nullptr, screen);
+        DeleteObject(font);
+        return drawn;
+    }
+
+    // The face for the label and the buttons: the first of kHangulFaces that
+    // the system lists under Hangul's charset and that draws the texts; the
+    // label's own face where none does.
+    const char* ChooseHangulFace() const {
+        LOGFONTA hangul;
+        std::memset(&hangul, 0, sizeof hangul);
+        hangul.lfCharSet = kHangulCharset;
+        unsigned found = 0;
+        const HDC screen = GetDC(nullptr);
+        EnumFontFamiliesExA(screen, &hangul, NoteHangulFace, reinterpret_cast<LPARAM>(&found), 0);
+        ReleaseDC(nullptr, screen);
+        for (unsigned i = 0; i < sizeof kHangulFaces / sizeof kHangulFaces[0]; ++i) {
+            if ((found & (1u << i)) != 0 && DrawsTexts(kHangulFaces[i])) return kHangulFaces[i];
+        }
+        return kLabelFontFace;
     }
 
     HWND CreateControl(const char* className, const WCHAR* wideClassName, const char* text,
@@ -133,13 +189,14 @@ struct Form2Window {
         ReleaseDC(nullptr, screen);
 
         background = CreateSolidBrush(kBackgroundColor);
-        labelFont = CreateHangulFont(FontHeightForCentipoints(kLabelFontCentipoints, dpiY));
+        const char* face = ChooseHangulFace();
+        labelFont = CreateHangulFont(face, FontHeightForCentipoints(kLabelFontCentipoints, dpiY));
         // The window's default font, which the buttons use: the system's
         // dialog font size, in a face that can draw Hangul.
         LOGFONTA gui;
         std::memset(&gui, 0, sizeof gui);
         GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof gui, &gui);
-        defaultFont = CreateHangulFont(gui.lfHeight != 0 ? gui.lfHeight : -MulDiv(8, dpiY, 72));
+        defaultFont = CreateHangulFont(face, gui.lfHeight != 0 ? gui.lfHeight : -MulDiv(8, dpiY, 72));
 
         WNDCLASSA windowClass;
         std::memset(&windowClass, 0, sizeof windowClass);
