@@ -196,7 +196,7 @@ struct Form2Window {
         LOGFONTA gui;
         std::memset(&gui, 0, sizeof gui);
         GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof gui, &gui);
-        defaultFont = CreateHangulFont(face, gui.lfHeight != 0 ? gui.lfHeight : -MulDiv(8, dpiY, 72));
+        defaultFont = CreateHangulFont(face, gui.lfHeight != 0 ? gui.lfHeight : FontHeightForCentipoints(800, dpiY));
 
         WNDCLASSA windowClass;
         std::memset(&windowClass, 0, sizeof windowClass);
@@ -295,7 +295,7 @@ struct Form2Window {
     }
 };
 
-Form2Window* Form2Window::current = nullptr;
+Form2Window* Form2Window::current;  // zero before the window exists
 
 int Form2::Show() { return Form2Window(*this).Run(); }
 
