@@ -119,7 +119,9 @@ void StartProgramRunsInTheGivenDirectory(Win32Platform& platform) {
     }
     CHECK(where == "C:\\\r\n");
 
-    CHECK(platform.StartProgram("C:\\no_such_script.bat", SW_SHOWMINIMIZED, "C:\\") != ERROR_SUCCESS);
+    // A failed start comes back as the Windows error it means.
+    CHECK(platform.StartProgram("C:\\no_such_script.bat", SW_SHOWMINIMIZED, "C:\\") ==
+          ERROR_FILE_NOT_FOUND);
 }
 
 }  // namespace
