@@ -1,9 +1,14 @@
 # Shell helpers for running Windows programs under Wine, sourced by the test
-# scripts. Every prefix is a throwaway 32-bit one under the build folder,
-# copied from one template a run; nothing here touches ~/.wine.
+# scripts. Every prefix is a throwaway one under the build folder, copied
+# from one template a run for each architecture; nothing here touches ~/.wine.
+# Prefixes are 32-bit unless asked otherwise.
 #
-#   wine_root DIR          where the template and the per-test prefixes live
-#   wine_new_prefix NAME   a fresh copy of the template; sets WINEPREFIX
+#   wine_root DIR          where the templates and the per-test prefixes live
+#   wine_new_prefix NAME [ARCH]
+#                          a fresh copy of the template for ARCH (win32, the
+#                          default, or win64: a 64-bit prefix in which
+#                          32-bit programs run under WoW64); sets WINEPREFIX
+#                          and WINEARCH
 #   wine_set_version VER   winxp, win98, win31, ... for the current prefix
 #   wine_start_display     a private Xvfb server; sets DISPLAY
 #   wine_cleanup           ends the prefix's processes and the Xvfb server
@@ -23,35 +28,50 @@ wine_root() {
     mkdir -p "$_wine_root"
 }
 
-# Making a prefix takes seconds, so it happens once, under a lock that the
-# parallel tests of one run share.
+# The template for architecture ARCH. The 32-bit one keeps the name it has
+# always had (bench/run.sh removes it by that name to get a new one).
+_wine_template_dir() {
+    if [ "$1" = win32 ]; then echo "$_wine_root/template"; else echo "$_wine_root/template-$1"; fi
+}
+
+# Making a prefix takes seconds, so it happens once for each architecture,
+# under a lock that the parallel tests of one run share. A template that is
+# ready (its stamp is written last) needs no lock: a 32-bit test need not
+# wait while the 64-bit template is being made.
 _wine_template() {
-    local template=$_wine_root/template
+    local arch=$1 template
+    template=$(_wine_template_dir "$arch")
+    [ -f "$template/.ready" ] && return 0
     (
         flock 9
         [ -f "$template/.ready" ] && exit 0
         rm -rf "$template"
-        WINEPREFIX=$template wineboot -i >/dev/null 2>&1
+        export WINEARCH=$arch WINEPREFIX=$template
+        wineboot -i >/dev/null 2>&1
         # With no window manager on the test display, Wine's own window
         # management keeps a WM_CLOSE from taking seconds.
-        WINEPREFIX=$template wine reg add 'HKCU\Software\Wine\X11 Driver' \
+        wine reg add 'HKCU\Software\Wine\X11 Driver' \
             /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
         # Debian's Wine does not load the fonts it ships in its data folder;
         # without Marlett it draws the title bar's buttons as letters.
         if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
             cp /usr/share/wine/fonts/marlett.ttf "$template/drive_c/windows/Fonts/"
         fi
-        WINEPREFIX=$template wineserver -w
+        wineserver -w
         touch "$template/.ready"
     ) 9>"$_wine_root/template.lock"
 }
 
+# Wine refuses a prefix whose architecture is not WINEARCH, so that follows
+# the prefix.
 wine_new_prefix() {
-    _wine_template
+    local arch=${2:-win32}
+    _wine_template "$arch"
+    export WINEARCH=$arch
     export WINEPREFIX=$_wine_root/prefixes/$1
     rm -rf "$WINEPREFIX"
     mkdir -p "$(dirname "$WINEPREFIX")"
-    cp -a "$_wine_root/template" "$WINEPREFIX"
+    cp -a "$(_wine_template_dir "$arch")" "$WINEPREFIX"
 }
 
 wine_set_version() {
