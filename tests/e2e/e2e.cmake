@@ -14,8 +14,8 @@ target_link_options(window_probe PRIVATE -static)
 # what each one does. Logs, snapshots and the screenshot of the Korean window
 # go to e2e/<scenario> in the build folder.
 set(_e2e_scenarios
-    harness nt_ok 9x_ok win32s_ok cancel close_box space_ok escape no_product decoys
-    from_larkvane korean)
+    harness nt_ok 9x_ok win95_ok winme_ok win32s_ok nt40_ok win2k_ok win7_ok win10_ok
+    win10_wow64_ok cancel close_box space_ok escape no_product decoys from_larkvane korean)
 foreach(_scenario IN LISTS _e2e_scenarios)
     add_test(NAME e2e_${_scenario}
         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/scenario.sh ${_scenario}

@@ -11,12 +11,14 @@
 #   E2E_PROBE      window_probe.exe       default build/win32/window_probe.exe
 #
 # A test's life (wine-lib.sh's functions work too):
-#   e2e_begin NAME [WINVER]  work folder $E2E_WORK=$E2E_OUT/NAME (E2E_OUT
+#   e2e_begin NAME [WINVER [ARCH]]
+#                            work folder $E2E_WORK=$E2E_OUT/NAME (E2E_OUT
 #                            defaults to ./e2e), a fresh prefix copied from
 #                            the run's template (CLEARWICK_WINE_DIR, default
-#                            ./wine), its own Xvfb, Windows version WINVER
-#                            (winxp, win98, win31...), and a trap that calls
-#                            e2e_end on exit
+#                            ./wine) for ARCH (win32, the default, or win64,
+#                            where the 32-bit programs run under WoW64), its
+#                            own Xvfb, Windows version WINVER (winxp, win98,
+#                            win31...), and a trap that calls e2e_end on exit
 #   e2e_end [STATUS]         ends every process started here, by PID, then
 #                            the prefix's wineserver and the Xvfb server;
 #                            removes the prefix unless E2E_KEEP=1; exits
@@ -29,7 +31,13 @@
 #                            beside values that must survive: "GlintfoldUpdate"
 #                            and "KelpSync" in the same key, and "Glintfold"
 #                            under HKCU's Run key; with --short also a real
-#                            C:\progra~1\larkvane with the same three files
+#                            C:\progra~1\larkvane with the same three files.
+#                            In a 64-bit prefix the HKLM values go to the
+#                            32-bit view, as the product's 32-bit installer
+#                            puts them, and another program's "Glintfold",
+#                            which must survive, to the 64-bit view's Run key
+#   product_run_key          the key that holds the product's autorun value,
+#                            as system.reg spells it (backslashes doubled)
 #   start_product            brings Wine's desktop up if it is not (see
 #                            _e2e_desktop_up), then
 #                            starts C:\Program Files\Larkvane\glintfold.exe,
@@ -126,7 +134,7 @@ e2e_begin() {
         e2e_log "the Xvfb display ${DISPLAY:-(none)} does not answer"
         return 1
     fi
-    wine_new_prefix "e2e-$E2E_NAME"
+    wine_new_prefix "e2e-$E2E_NAME" "${3:-win32}"
     # As wine_set_version, without waiting for the wineserver to exit: the
     # programs started next ask the running one.
     if [ -n "$winver" ]; then
@@ -213,7 +221,25 @@ REGEDIT4
 "Glintfold"="C:\\Program Files\\Larkvane\\glintfold.exe"
 
 EOF
-    _e2e_wine regedit /s "$(win_path "$reg")"
+    if _e2e_prefix_64bit; then
+        # The 32-bit regedit sees the 32-bit view, as the product's own
+        # installer does; reg's /reg:64 reaches the other one.
+        _e2e_wine 'C:\windows\syswow64\regedit.exe' /s "$(win_path "$reg")"
+        _e2e_wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run' /reg:64 \
+            /v Glintfold /t REG_SZ /d 'C:\Program Files\Glintfold64\glintfold64.exe' /f >/dev/null
+    else
+        _e2e_wine regedit /s "$(win_path "$reg")"
+    fi
+}
+
+_e2e_prefix_64bit() { [ -d "$WINEPREFIX/drive_c/windows/syswow64" ]; }
+
+product_run_key() {
+    if _e2e_prefix_64bit; then
+        printf '%s' 'Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run'
+    else
+        printf '%s' 'Software\\Microsoft\\Windows\\CurrentVersion\\Run'
+    fi
 }
 
 _e2e_put_product() {

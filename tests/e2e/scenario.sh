@@ -35,8 +35,9 @@ write_9x_script() {
         'del clearwick.exe' 'del kelp_note.txt' >"$1"
 }
 
-# What the removal must change and nothing more: the autorun value, the
-# product's files (and, for NT, its folder) under DIR, and the new script.
+# What the removal must change and nothing more: the autorun value (in the
+# 32-bit view of a 64-bit prefix's registry), the product's files (and, for
+# NT, its folder) under DIR, and the new script.
 # Wine's console host records its default settings under HKCU\Console the
 # first time a console window opens; that is Wine's doing, not the tool's,
 # and only a run that started the script opens one.
@@ -47,11 +48,13 @@ expect_removal() {
     check "C:\\clearwick.bat is not the $variant script byte for byte" \
         cmp "$script" "$WINEPREFIX/drive_c/clearwick.bat"
     snapshot "$E2E_WORK/after.txt"
+    local autorun="reg  system.reg [$(product_run_key)] \"Glintfold\"="
+    [ "$(grep -cF "$autorun" "$E2E_WORK/before.txt")" = 1 ] ||
+        fail "the prefix had no product autorun value to delete: no $autorun"
     {
         grep -F "file $dir/" "$E2E_WORK/before.txt" | sed 's/^/- /'
         if [ "$variant" = nt ]; then grep -Fx "dir  $dir" "$E2E_WORK/before.txt" | sed 's/^/- /'; fi
-        grep -F 'reg  system.reg [Software\\Microsoft\\Windows\\CurrentVersion\\Run] "Glintfold"=' \
-            "$E2E_WORK/before.txt" | sed 's/^/- /'
+        grep -F "$autorun" "$E2E_WORK/before.txt" | sed 's/^/- /'
         printf '+ file drive_c/clearwick.bat %s %s\n' "$(stat -c %s "$script")" \
             "$(sha1sum "$script" | cut -d' ' -f1)"
     } | sort >"$E2E_WORK/expected-changes.txt"
@@ -105,10 +108,11 @@ wait_files_gone() {
 
 # --- The scenarios ---------------------------------------------------------
 
-# OK with the mouse on the NT family, Windows 9x or Win32s.
+# OK with the mouse on the NT family, Windows 9x or Win32s, in a 32-bit
+# prefix or (ARCH win64) under WoW64.
 ok_click() {
-    local winver=$1 variant=$2
-    e2e_begin "$name" "$winver"
+    local winver=$1 variant=$2 arch=${3:-win32}
+    e2e_begin "$name" "$winver" "$arch"
     local dir=$E2E_LARKVANE
     if [ "$variant" = 9x ]; then
         demo_install --short
@@ -129,9 +133,25 @@ ok_click() {
     expect_removal "$variant" "$dir"
 }
 
+# One row a Windows version.
 nt_ok() { ok_click winxp nt; }
 9x_ok() { ok_click win98 9x; }
+win95_ok() { ok_click win95 9x; }
+winme_ok() { ok_click winme 9x; }
 win32s_ok() { ok_click win31 nt; }
+nt40_ok() { ok_click nt40 nt; }
+win2k_ok() { ok_click win2k nt; }
+win7_ok() { ok_click win7 nt; }
+win10_ok() { ok_click win10 nt; }
+
+# The 32-bit tool on 64-bit Windows 10 sees the 32-bit view of the registry:
+# it deletes the product's value there and leaves the 64-bit view's value of
+# the same name, which belongs to another program.
+win10_wow64_ok() {
+    ok_click win10 nt win64
+    grep -qF 'reg  system.reg [Software\\Microsoft\\Windows\\CurrentVersion\\Run] "Glintfold"=' \
+        "$E2E_WORK/after.txt" || fail "the 64-bit view's \"Glintfold\" is gone"
+}
 
 cancel() {
     e2e_begin "$name" winxp
@@ -315,7 +335,8 @@ harness() {
 }
 
 case $name in
-    nt_ok | 9x_ok | win32s_ok | cancel | close_box | space_ok | escape | no_product | decoys | \
+    nt_ok | 9x_ok | win95_ok | winme_ok | win32s_ok | nt40_ok | win2k_ok | win7_ok | win10_ok | \
+        win10_wow64_ok | cancel | close_box | space_ok | escape | no_product | decoys | \
         from_larkvane | korean | harness)
         "$name"
         ;;
