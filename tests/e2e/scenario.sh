@@ -97,6 +97,30 @@ expect_product_untouched() {
     wait_exit "$E2E_PRODUCT_PID" 15 || fail "the product did not end when killed"
 }
 
+# The prefix's ANSI code page is 1252, so Korean texts read back right only
+# if the tool did not leave them to the code page.
+expect_western_code_page() {
+    local acp
+    acp=$(_e2e_wine "$E2E_PROBE" acp | awk -F'\t' '$1 == "acp" { print $2 }')
+    [ "$acp" = 1252 ] || fail "the prefix's ANSI code page is $acp, not 1252"
+}
+
+# The window's three texts read back (through GetWindowTextW) as the Korean
+# ones; the probe's records are kept in window.txt.
+expect_korean_texts() {
+    probe_window Clearwick >"$E2E_WORK/window.txt"
+    local id expected actual
+    for id in 100 101 102; do
+        case $id in
+            100) expected='시작 페이지 변경 프로그램을 삭제하시겠습니까?' ;;
+            101) expected='확인' ;;
+            102) expected='취소' ;;
+        esac
+        actual=$(awk -F'\t' -v id="$id" '$1 == "control" && $2 == id { print $9 }' "$E2E_WORK/window.txt")
+        [ "$actual" = "$expected" ] || fail "control $id reads \"$actual\", not \"$expected\""
+    done
+}
+
 # The script runs on after the tool has ended; it has done its work when the
 # product's files are gone.
 wait_files_gone() {
@@ -109,12 +133,15 @@ wait_files_gone() {
 # --- The scenarios ---------------------------------------------------------
 
 # OK with the mouse on the NT family, Windows 9x or Win32s, in a 32-bit
-# prefix or (ARCH win64) under WoW64.
+# prefix or (ARCH win64) under WoW64. On 9x the window must still read as
+# Korean in a prefix whose code page is not Korean.
 ok_click() {
     local winver=$1 variant=$2 arch=${3:-win32}
+    if [ "$variant" = 9x ]; then export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8; fi
     e2e_begin "$name" "$winver" "$arch"
     local dir=$E2E_LARKVANE
     if [ "$variant" = 9x ]; then
+        expect_western_code_page
         demo_install --short
         dir=drive_c/progra~1/larkvane
     else
@@ -123,6 +150,7 @@ ok_click() {
     snapshot "$E2E_WORK/before.txt"
     start_product
     start_tool
+    if [ "$variant" = 9x ]; then expect_korean_texts; fi
     click_control Clearwick 101
     expect_tool_ended
     expect_product_closed
@@ -279,23 +307,11 @@ from_larkvane() {
 korean() {
     export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
     e2e_begin "$name" winxp
-    local acp
-    acp=$(_e2e_wine "$E2E_PROBE" acp | awk -F'\t' '$1 == "acp" { print $2 }')
-    [ "$acp" = 1252 ] || fail "the prefix's ANSI code page is $acp, not 1252"
+    expect_western_code_page
     demo_install
     snapshot "$E2E_WORK/before.txt"
     start_tool
-    probe_window Clearwick >"$E2E_WORK/window.txt"
-    local id expected actual
-    for id in 100 101 102; do
-        case $id in
-            100) expected='시작 페이지 변경 프로그램을 삭제하시겠습니까?' ;;
-            101) expected='확인' ;;
-            102) expected='취소' ;;
-        esac
-        actual=$(awk -F'\t' -v id="$id" '$1 == "control" && $2 == id { print $9 }' "$E2E_WORK/window.txt")
-        [ "$actual" = "$expected" ] || fail "control $id reads \"$actual\", not \"$expected\""
-    done
+    expect_korean_texts
     screenshot "$E2E_WORK/clearwick-window.png" Clearwick
     [ -s "$E2E_WORK/clearwick-window.png" ] || fail "no screenshot"
     e2e_log "screenshot: $E2E_WORK/clearwick-window.png"
