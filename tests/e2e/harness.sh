@@ -50,7 +50,13 @@
 #   start_tool [DIR [EXE]]   the same for EXE (default $E2E_TOOL; a Unix path)
 #                            with DIR (a Unix path, default drive_c, i.e.
 #                            C:\) as its current directory; returns once the
-#                            "Clearwick" window is mapped. PID in $E2E_TOOL_PID
+#                            "Clearwick" window is mapped. PID in $E2E_TOOL_PID.
+#                            $E2E_TOOL_TRACE adds Wine debug channels for the
+#                            tool (and what it starts): "+pid,+loaddll" for
+#                            loaded_modules
+#   loaded_modules EXE       the file names (lower case) of the modules that
+#                            the process(es) whose image is EXE loaded, one a
+#                            line, from the test's Wine log
 #   wait_exit PID [SECONDS]  waits for a process started here to end; its
 #                            exit status in $E2E_STATUS; fails on time-out
 #
@@ -285,10 +291,30 @@ product_closes() {
 start_tool() {
     local dir=${1:-$WINEPREFIX/drive_c} exe=${2:-$E2E_TOOL}
     _e2e_desktop_up || return 1
-    (cd "$dir" && WINEDEBUG=$_e2e_debug exec wine "$exe" 2>>"$(_e2e_wine_log)") &
+    (cd "$dir" && WINEDEBUG=$_e2e_debug${E2E_TOOL_TRACE:+,$E2E_TOOL_TRACE} exec wine "$exe" \
+        2>>"$(_e2e_wine_log)") &
     E2E_TOOL_PID=$!
     _e2e_pids+=("$E2E_TOOL_PID")
     _e2e_wait_started Clearwick "$E2E_TOOL_PID" || _e2e_no_window "clearwick.exe" "$E2E_TOOL_PID"
+}
+
+# With +pid each line of Wine's log starts with the Windows process ID
+# (after the time, with +timestamp), then the thread's. A process loads its
+# image, an .exe, first; an ID that Wine hands out again later belongs to
+# the process whose image it loads then.
+loaded_modules() {
+    awk -v image="$(printf '%s' "$1" | tr '[:upper:]' '[:lower:]')" '
+        index($0, ":trace:loaddll:") && /Loaded L"/ {
+            n = split(substr($0, 1, index($0, ":trace:loaddll:") - 1), field, ":")
+            pid = field[n - 1]
+            name = $0
+            sub(/^[^"]*L"/, "", name)
+            sub(/".*$/, "", name)
+            sub(/^.*\\/, "", name)
+            name = tolower(name)
+            if (name ~ /\.exe$/) owner[pid] = name
+            if (owner[pid] == image) print name
+        }' "$(_e2e_wine_log)"
 }
 
 wait_exit() {

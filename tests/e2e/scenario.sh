@@ -121,6 +121,20 @@ expect_korean_texts() {
     done
 }
 
+# The tool's own process (not the script's cmd.exe or its console) loaded
+# neither SHELL32 nor SHLWAPI in its whole life. Needs E2E_TOOL_TRACE with
+# +pid,+loaddll when the tool started, and the tool ended.
+expect_no_shell_dlls() {
+    local image modules shell
+    image=$(basename "$E2E_TOOL")
+    loaded_modules "$image" >"$E2E_WORK/tool-modules.txt"
+    modules=$(tr '\n' ' ' <"$E2E_WORK/tool-modules.txt")
+    [ -n "$modules" ] || fail "the Wine log has no loaddll lines of $image"
+    e2e_log "$image loaded: $modules"
+    shell=$(grep -Ex 'shell32\.dll|shlwapi\.dll' "$E2E_WORK/tool-modules.txt" | tr '\n' ' ') || true
+    [ -z "$shell" ] || fail "$image loaded $shell"
+}
+
 # The script runs on after the tool has ended; it has done its work when the
 # product's files are gone.
 wait_files_gone() {
@@ -161,8 +175,13 @@ ok_click() {
     expect_removal "$variant" "$dir"
 }
 
-# One row a Windows version.
-nt_ok() { ok_click winxp nt; }
+# One row a Windows version. nt_ok also shows that the tool's process never
+# loads the shell's DLLs.
+nt_ok() {
+    E2E_TOOL_TRACE=+pid,+loaddll
+    ok_click winxp nt
+    expect_no_shell_dlls
+}
 9x_ok() { ok_click win98 9x; }
 win95_ok() { ok_click win95 9x; }
 winme_ok() { ok_click winme 9x; }
@@ -176,9 +195,11 @@ win10_ok() { ok_click win10 nt; }
 # it deletes the product's value there and leaves the 64-bit view's value of
 # the same name, which belongs to another program.
 win10_wow64_ok() {
+    E2E_TOOL_TRACE=+pid,+loaddll
     ok_click win10 nt win64
     grep -qF 'reg  system.reg [Software\\Microsoft\\Windows\\CurrentVersion\\Run] "Glintfold"=' \
         "$E2E_WORK/after.txt" || fail "the 64-bit view's \"Glintfold\" is gone"
+    expect_no_shell_dlls
 }
 
 cancel() {
