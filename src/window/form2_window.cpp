@@ -113,27 +113,17 @@ struct Form2Window {
         return CreateFontIndirectA(&font);
     }
 
-    // Whether `face` has a glyph for every character of the window's texts.
-    // Where the system cannot say (before Windows 2000, or without a code
-    // page 949 table), a face it lists under Hangul's charset is trusted.
-    bool DrawsTexts(const char* face) const {
-        WCHAR texts[64];
-        int length = 0;
-        for (const char* text : {kLabel1Text, kCmdOkText, kCmdCancelText}) {
-            const int made = MultiByteToWideChar(kKoreanCodePage, 0, text, -1, texts + length,
-                                                 static_cast<int>(sizeof texts / sizeof texts[0]) - length);
-            if (made == 0) return true;
-            length += made - 1;  // without the terminating null
-        }
-        if (wide.getGlyphIndicesW == nullptr) return true;
-
+    // Whether `face` has a glyph for each of `length` UTF-16 characters. A
+    // system that cannot say is taken at its word that the face is Hangul.
+    bool Draws(const char* face, const WCHAR* text, int length) const {
         const HDC screen = GetDC(nullptr);
         const HFONT font = CreateHangulFont(face, -16);
         const HGDIOBJ previous = SelectObject(screen, font);
         WORD glyphs[64];
-        bool drawn = wide.getGlyphIndicesW(screen, texts, length, glyphs, GGI_MARK_NONEXISTING_GLYPHS) !=
-                     GDI_ERROR;
-        for (int i = 0; i < length; ++i) drawn = drawn && glyphs[i] != 0xFFFF;
+        bool drawn = true;
+        if (wide.getGlyphIndicesW(screen, text, length, glyphs, GGI_MARK_NONEXISTING_GLYPHS) != GDI_ERROR) {
+            for (int i = 0; i < length; ++i) drawn = drawn && glyphs[i] != 0xFFFF;
+        }
         SelectObject(screen, previous);
         ReleaseDC(nullptr, screen);
         DeleteObject(font);
@@ -141,8 +131,10 @@ struct Form2Window {
     }
 
     // The face for the label and the buttons: the first of kHangulFaces that
-    // the system lists under Hangul's charset and that draws the texts; the
-    // label's own face where none does.
+    // the system lists under Hangul's charset and that has a glyph for every
+    // character of the window's texts; the label's own face where none does.
+    // Where the system cannot look at glyphs (before Windows 2000, or with no
+    // code page 949 table), the listing alone decides.
     const char* ChooseHangulFace() const {
         LOGFONTA hangul;
         std::memset(&hangul, 0, sizeof hangul);
@@ -151,8 +143,19 @@ struct Form2Window {
         const HDC screen = GetDC(nullptr);
         EnumFontFamiliesExA(screen, &hangul, NoteHangulFace, reinterpret_cast<LPARAM>(&found), 0);
         ReleaseDC(nullptr, screen);
+
+        WCHAR texts[64];
+        int length = 0;
+        bool glyphsKnown = wide.getGlyphIndicesW != nullptr;
+        for (const char* text : {kLabel1Text, kCmdOkText, kCmdCancelText}) {
+            const int made = MultiByteToWideChar(kKoreanCodePage, 0, text, -1, texts + length,
+                                                 static_cast<int>(sizeof texts / sizeof texts[0]) - length);
+            glyphsKnown = glyphsKnown && made != 0;
+            if (made != 0) length += made - 1;  // without the terminating null
+        }
         for (unsigned i = 0; i < sizeof kHangulFaces / sizeof kHangulFaces[0]; ++i) {
-            if ((found & (1u << i)) != 0 && DrawsTexts(kHangulFaces[i])) return kHangulFaces[i];
+            if ((found & (1u << i)) == 0) continue;
+            if (!glyphsKnown || Draws(kHangulFaces[i], texts, length)) return kHangulFaces[i];
         }
         return kLabelFontFace;
     }
