@@ -9,22 +9,31 @@ packages=(
     cmake g++ libgtest-dev
     g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
     wine wine32 wine64 xvfb xdotool x11-utils x11-apps netpbm
-    icoutils fonts-nanum fonts-droid-fallback fonts-wine python3
+    icoutils fonts-nanum fonts-droid-fallback fonts-wine python3 locales
     nsis libx11-dev
 )
 
 sudo=
 if [ "$(id -u)" -ne 0 ]; then sudo=sudo; fi
 
+# The tests run Wine in an en_US.UTF-8 environment, whose ANSI code page is
+# 1252, not Korean's.
+need_locale() { ! locale -a 2>/dev/null | grep -qix 'en_US.utf8'; }
+
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo dpkg --add-architecture i386
+if [ ${#missing[@]} -gt 0 ]; then
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $sudo dpkg --add-architecture i386
+    fi
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-echo "Installing: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if need_locale; then
+    echo "Generating the en_US.UTF-8 locale"
+    $sudo sed -i 's/^# *en_US.UTF-8 UTF-8/en_US.UTF-8 UTF-8/' /etc/locale.gen
+    $sudo locale-gen >/dev/null
+fi
