@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Benchmarks clearwick.exe against the floor (bench/floor.cpp, the least that
-# can do the same job) and an NSIS uninstaller doing the same job
+# can do the same job, built as clearwick.exe is: no C run-time), the same
+# floor on mingw-w64's C run-time, and an NSIS uninstaller doing the same job
 # (bench/peer.nsi), under Wine, and prints the figures as Markdown tables.
 #
 #   bench/run.sh [ROUNDS]      ROUNDS defaults to 7; recorded runs use 16
 #
-# Each round runs every program once (clearwick, floor, nsis, floor-2, each
-# round starting one further on): floor-2 is the floor again under another
-# name, so its ratio to the floor is the noise of the table. A run whose
+# Each round runs every program once (clearwick, floor, nsis, floor-2,
+# floor-crt, each round starting one further on): floor-2 is the floor again
+# under another name, so its ratio to the floor is the noise of the table;
+# floor-crt's ratio is what the C run-time costs. A run whose
 # machine was busy with other work before the launch or the answer (see
 # xmeasure -I) is measured again, twice at most. Each run gets a fresh copy
 # (bench_copy_prefix) of a template 32-bit prefix in which the demo product
@@ -24,8 +26,10 @@
 #   (e) the peak working set of that process, as Wine reports it to
 #       GetProcessMemoryInfo (bench/RESULTS.md says why and how);
 # and whether the directory was really gone at the end (removals completed).
+# After the rounds, one more run of clearwick.exe and of each floor, untimed,
+# under WINEDEBUG=+loaddll lists the DLLs each one's process loads.
 #
-# Builds what it needs (the win32 preset's clearwick.exe, the floor, the
+# Builds what it needs (the win32 preset's clearwick.exe, the floors, the
 # peer, the tools) first. Writes the raw rows to build/bench/runs/, and the
 # latest tables with the date, the core count and Wine's version to
 # bench/RESULTS.md. Not part of the tests: it takes minutes and its figures
@@ -61,13 +65,21 @@ scripts/install-deps.sh
 } >>"$log" 2>&1 || { say "build failed; see $log"; exit 1; }
 
 # The floor must be built exactly as clearwick.exe is, or the comparison of
-# sizes means nothing.
-flags() { sed -n 's/^CXX_FLAGS = //p' "$1"; }
-if [ "$(flags "$win32/CMakeFiles/clearwick.dir/flags.make")" != \
-     "$(flags "$out/CMakeFiles/floor.dir/flags.make")" ]; then
-    say "The floor's compile flags differ from clearwick.exe's; update bench/CMakeLists.txt."
-    exit 1
-fi
+# sizes means nothing: the same compile flags, and the same link flags and
+# libraries (the link command's options, without its files' names).
+compile_flags() { sed -n 's/^CXX_FLAGS = //p' "$1/flags.make"; }
+link_flags() {
+    sed -n '/-o /p' "$1/link.txt" | tr ' ' '\n' | grep -e '^-' |
+        grep -v -e '^-o$' -e '^-Wl,--out-implib,' -e '^-Wl,--whole-archive$' -e '^-Wl,--no-whole-archive$'
+    tr ' ' '\n' <"$1/linkLibs.rsp" | grep -e '^-l'
+}
+for what in compile_flags link_flags; do
+    if [ "$($what "$win32/CMakeFiles/clearwick.dir")" != "$($what "$out/CMakeFiles/floor.dir")" ]; then
+        say "The floor's ${what/_/ } differ from clearwick.exe's; update bench/CMakeLists.txt:"
+        diff <($what "$win32/CMakeFiles/clearwick.dir") <($what "$out/CMakeFiles/floor.dir") >&2 || true
+        exit 1
+    fi
+done
 cp "$out/floor.exe" "$out/floor-2.exe"
 
 # --- Wine -------------------------------------------------------------------
@@ -106,6 +118,7 @@ programs=(
     "floor|$out/floor.exe|Clearwick|101"
     "nsis|$out/peer.exe|Glintfold Uninstall|6"
     "floor-2|$out/floor-2.exe|Clearwick|101"
+    "floor-crt|$out/floor-crt.exe|Clearwick|101"
 )
 
 stamp=$(date -u +%Y%m%dT%H%M%SZ)
@@ -114,31 +127,49 @@ stamp=$(date -u +%Y%m%dT%H%M%SZ)
 tsv=$out/runs/$stamp.tsv.partial
 printf 'round\tprogram\tmap_ms\texit_ms\tgone_ms\tsize\tpeak_kib\thwm_kib\tprobe_peak_ws_kib\tprobe_private_kib\tdone\tidle\n' >"$tsv"
 
-# One run of one program: fresh prefix, product up, the program measured.
-measure() {
-    local round=$1 name=$2 exe=$3 title=$4 control=$5 attempt=$6
+# A fresh prefix with the product up and the program in the tool's place;
+# fails when the product would not start.
+prepare_run() {
+    local label=$1 name=$2 exe=$3
     export WINEPREFIX=$out/wine/prefixes/run-$name
     bench_copy_prefix "$template" "$WINEPREFIX"
-    local dir=$WINEPREFIX/$E2E_LARKVANE
+    dir=$WINEPREFIX/$E2E_LARKVANE
     cp "$exe" "$dir/clearwick.exe"
     E2E_CLOSE_LOG=$E2E_WORK/product-closes.txt
     # Now and then the product's window fails to appear in a fresh prefix
     # (the stand-in exits with status 2, CreateWindowExA failed): start over
     # once with another fresh copy before counting the run as failed.
     if ! start_product >>"$log" 2>&1; then
-        printf 'round %s, %s: the product did not start; once more\n' "$round" "$name" >>"$log"
+        printf '%s, %s: the product did not start; once more\n' "$label" "$name" >>"$log"
         wineserver -k >/dev/null 2>&1 || true
         bench_stop_product
         bench_copy_prefix "$template" "$WINEPREFIX"
         cp "$exe" "$dir/clearwick.exe"
-        if ! start_product >>"$log" 2>&1; then
-            bench_record_failure "$round" "$name" "$exe" noproduct
-            return
-        fi
+        start_product >>"$log" 2>&1 || return 1
     fi
     # The prefix's own services are still starting; xmeasure then waits for
     # the machine to be idle before it starts the clock.
     sleep 0.5
+}
+
+# Ends what prepare_run started, once the run is over.
+finish_run() {
+    local label=$1 name=$2
+    if [ -d "$dir" ]; then
+        printf '%s\t%s\tleft in Larkvane: %s\n' "$label" "$name" "$(ls "$dir" | tr '\n' ' ')" >>"$log"
+    fi
+    wineserver -k >/dev/null 2>&1 || true
+    bench_stop_product
+    rm -rf "$WINEPREFIX" "$E2E_CLOSE_LOG"
+}
+
+# One run of one program: fresh prefix, product up, the program measured.
+measure() {
+    local round=$1 name=$2 exe=$3 title=$4 control=$5 attempt=$6
+    if ! prepare_run "round $round" "$name" "$exe"; then
+        bench_record_failure "$round" "$name" "$exe" noproduct
+        return
+    fi
 
     local line
     line=$(cd "$dir" && "$out/xmeasure" -t "$title" -d "$dir" -o "$log" \
@@ -146,13 +177,7 @@ measure() {
         -l "$(bench_locate_cmd "$title" "$control")" \
         -- wine 'C:\Program Files\Larkvane\clearwick.exe' 2>>"$log") || true
     printf '%s\t%s\t%s\n' "$round" "$name" "$line" >>"$log"
-    if [ -d "$dir" ]; then
-        printf '%s\t%s\tleft in Larkvane: %s\n' "$round" "$name" "$(ls "$dir" | tr '\n' ' ')" >>"$log"
-    fi
-
-    wineserver -k >/dev/null 2>&1 || true
-    bench_stop_product
-    rm -rf "$WINEPREFIX" "$E2E_CLOSE_LOG"
+    finish_run "$round" "$name"
 
     local status map exit gone rss hwm done idle probe
     status=$(field status "$line")
@@ -187,14 +212,32 @@ bench_record_failure() {
 
 field() { sed -n "s/.*\\b$1=\\([^ \"]*\\).*/\\1/p" <<<"$2"; }
 
+# One more run of a program, the same as a measured one but untimed and with
+# Wine's loaddll channel on (and the Windows process id on every line, since
+# the script the program starts writes to the same output): the DLLs its
+# process loads, from launch to exit, into DLLS/NAME.log.
+list_dlls() {
+    local name=$1 exe=$2 title=$3 control=$4
+    if ! prepare_run "DLLs" "$name" "$exe"; then
+        say "  DLLs of $name: the product did not start (see $log)"
+        finish_run DLLs "$name"
+        return
+    fi
+    (cd "$dir" && "$out/xmeasure" -I 0 -t "$title" -d "$dir" -o "$dlls/$name.log" \
+        -l "$(bench_locate_cmd "$title" "$control")" \
+        -- env WINEDEBUG=+pid,+loaddll wine 'C:\Program Files\Larkvane\clearwick.exe' \
+        >>"$log" 2>&1) || say "  DLLs of $name: the run failed (see $log)"
+    finish_run DLLs "$name"
+}
+
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 started=$(date +%s)
 say "Measuring $rounds rounds..."
 for round in $(seq 1 "$rounds"); do
     # Each round starts one program further on, so that every program takes
     # every place in the order equally often (exactly, when ROUNDS is a
-    # multiple of 4): with a fixed order, whatever follows a given program
-    # would always meet what that program left behind.
+    # multiple of the number of programs): with a fixed order, whatever
+    # follows a given program would always meet what that program left behind.
     for i in "${!programs[@]}"; do
         entry=${programs[$(( (i + round - 1) % ${#programs[@]} ))]}
         IFS='|' read -r name exe title control <<<"$entry"
@@ -206,6 +249,14 @@ for round in $(seq 1 "$rounds"); do
     done
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+say "Listing the DLLs each process loads..."
+dlls=$out/runs/$stamp.loaddll
+rm -rf "$dlls"
+mkdir -p "$dlls"
+for entry in "${programs[@]}"; do
+    IFS='|' read -r name exe title control <<<"$entry"
+    case $name in clearwick | floor | floor-crt) list_dlls "$name" "$exe" "$title" "$control" ;; esac
+done
 bench_check_template "$template" || exit 1
 # The template and the prefixes are 1.2 GB; the next run makes its own.
 wine_cleanup

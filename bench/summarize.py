@@ -5,16 +5,21 @@
 
 RUN.tsv has one row per measured run (see bench/run.sh for the columns).
 Prints the figures (median, min and max of each measure), each program's
-ratio of medians to the floor's, and, given the previous run's rows, how far
-each median moved since then.
+ratio of medians to the floor's, Clearwick's figures against its targets,
+and, given the previous run's rows, how far each median moved since then.
+The DLLs come from RUN.loaddll/NAME.log, one WINEDEBUG=+pid,+loaddll run of
+each program, where run.sh made them.
 """
 import csv
+import os
+import re
 import statistics
 import sys
 
+TOOL = "clearwick"
 FLOOR = "floor"
 NOISE = "floor-2"
-ORDER = ["clearwick", FLOOR, NOISE, "nsis"]
+ORDER = [TOOL, FLOOR, NOISE, "floor-crt", "nsis"]
 # (column, heading, unit); size is one figure per program, not per run.
 MEASURES = [
     ("map_ms", "(a) launch → window", "ms"),
@@ -24,6 +29,17 @@ MEASURES = [
     ("peak_kib", "(e) peak working set", "KiB"),
     ("probe_private_kib", "(e′) PagefileUsage at the answer", "KiB"),
 ]
+
+# Clearwick's targets against the bare floor. The times may be 1.10× the
+# floor's, or as far from it as floor-2 is, where that is further: no
+# target can be finer than the floor's difference from itself.
+TIME_LIMIT = 1.10
+TIMES = ["map_ms", "exit_ms", "gone_ms"]
+PEAK_LIMIT = 1.03
+SIZE_LIMIT = 16 * 1024
+
+# 0124:0128:trace:loaddll:build_module Loaded L"C:\\windows\\system32\\user32.dll" at ...
+LOADED = re.compile(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\w+ Loaded L"(.*?)"')
 
 
 def load(path):
@@ -60,6 +76,87 @@ def fmt(v, column):
 
 def ratio(a, b):
     return f"{a / b:.2f}×" if a is not None and b else "–"
+
+
+def loaded_dlls(path):
+    """The DLLs that the process running the tool's file loaded, by lower-case
+    name, or None where there is no log. The log also has the lines of the
+    processes it started (the script's cmd.exe, conhost.exe); the tool's own
+    is the one that loaded ...\\clearwick.exe."""
+    if not os.path.exists(path):
+        return None
+    by_process = {}
+    tool = None
+    with open(path, errors="replace") as f:
+        for line in f:
+            m = LOADED.match(line)
+            if not m:
+                continue
+            name = m.group(2).replace("\\\\", "\\").rsplit("\\", 1)[-1].lower()
+            if name == "clearwick.exe":
+                tool = m.group(1)
+            elif not name.endswith(".exe"):  # .dll, and .drv, .ocx...
+                by_process.setdefault(m.group(1), set()).add(name)
+    return by_process.get(tool, set()) if tool else None
+
+
+def print_dlls(dlls):
+    """Each program's DLLs against the floor's."""
+    print("\nDLLs loaded by the program's process, from launch to exit "
+          "(one WINEDEBUG=+loaddll run each, untimed).\n")
+    print("| program | DLLs | not loaded by the floor | loaded by the floor, not by it |")
+    print("|---|---|---|---|")
+    base = dlls.get(FLOOR)
+    for p, names in dlls.items():
+        if names is None:
+            print(f"| {p} | – | – | – |")
+            continue
+        extra = ", ".join(sorted(names - base)) if base is not None else "–"
+        missing = ", ".join(sorted(base - names)) if base is not None else "–"
+        print(f"| {p} | {len(names)} | {extra or 'none'} | {missing or 'none'} |")
+    if base is not None:
+        print(f"\nThe floor's: {', '.join(sorted(base))}.")
+
+
+def print_targets(run, med, dlls):
+    """Clearwick against its targets, each a ratio to the bare floor's
+    median except the size."""
+    if TOOL not in med or FLOOR not in med:
+        return
+    print(f"\nClearwick against its targets (ratios of medians to the floor's; the times' limit "
+          f"is {TIME_LIMIT:.2f}× or {NOISE}'s distance from the floor, whichever is wider).\n")
+    print("| measure | target | clearwick | |")
+    print("|---|---|---|---|")
+    headings = {c: h for c, h, _ in MEASURES}
+
+    def row(what, target, figure, met):
+        verdict = "–" if met is None else ("met" if met else "**missed**")
+        print(f"| {what} | {target} | {figure} | {verdict} |")
+
+    tool, floor = med[TOOL], med[FLOOR]
+    for c in TIMES:
+        limit = TIME_LIMIT
+        noise = med.get(NOISE, {}).get(c)
+        if noise is not None and floor[c]:
+            limit = max(limit, 1 + abs(noise / floor[c] - 1))
+        target = f"≤ {limit:.2f}×" + (f" ({NOISE}: {noise / floor[c]:.2f}×)" if limit > TIME_LIMIT else "")
+        met = tool[c] / floor[c] <= limit if tool[c] is not None and floor[c] else None
+        row(headings[c], target, ratio(tool[c], floor[c]), met)
+    size = tool["size"]
+    row(headings["size"], f"≤ {SIZE_LIMIT} bytes", fmt(size, "size") + " bytes",
+        size <= SIZE_LIMIT if size is not None else None)
+    c = "peak_kib"
+    row(headings[c], f"≤ {PEAK_LIMIT:.2f}×", ratio(tool[c], floor[c]),
+        tool[c] / floor[c] <= PEAK_LIMIT if tool[c] is not None and floor[c] else None)
+    mine, base = dlls.get(TOOL), dlls.get(FLOOR)
+    if mine is not None and base is not None:
+        extra = sorted(mine - base)
+        row("DLLs loaded", "none the floor's process does not load", ", ".join(extra) or "none",
+            not extra)
+    else:
+        row("DLLs loaded", "none the floor's process does not load", "not listed", None)
+    done = sum(int(r["done"]) for r in run[TOOL])
+    row("removals completed", "every run", f"{done}/{len(run[TOOL])}", done == len(run[TOOL]))
 
 
 def programs(rows_by_program):
@@ -99,11 +196,22 @@ def main():
           f"{len(all_rows)} runs.")
 
     if FLOOR in med:
-        print(f"\nRatio of medians to the floor's ({NOISE} is the floor again: its ratio is the noise).\n")
+        print(f"\nRatio of medians to the floor's ({NOISE} is the floor again: its ratio is the "
+              f"noise; floor-crt is the floor on the C run-time: its ratio is the run-time's cost).\n")
         print("| program | " + " | ".join(h for _, h, _ in MEASURES) + " |")
         print("|---" * (len(MEASURES) + 1) + "|")
         for p in names:
             print(f"| {p} | " + " | ".join(ratio(med[p][c], med[FLOOR][c]) for c, _, _ in MEASURES) + " |")
+
+    logs = os.path.splitext(sys.argv[1])[0] + ".loaddll"
+    dlls = {}
+    if os.path.isdir(logs):
+        for p in names:
+            if os.path.exists(os.path.join(logs, p + ".log")):
+                dlls[p] = loaded_dlls(os.path.join(logs, p + ".log"))
+    print_targets(run, med, dlls)
+    if dlls:
+        print_dlls(dlls)
 
     if len(sys.argv) > 2:
         prev = medians(load(sys.argv[2]))
