@@ -115,8 +115,7 @@ struct Form2Window {
 
     // Whether `face` has a glyph for each of `length` UTF-16 characters. A
     // system that cannot say is taken at its word that the face is Hangul.
-    bool Draws(const char* face, const WCHAR* text, int length) const {
-        const HDC screen = GetDC(nullptr);
+    bool Draws(HDC screen, const char* face, const WCHAR* text, int length) const {
         const HFONT font = CreateHangulFont(face, -16);
         const HGDIOBJ previous = SelectObject(screen, font);
         WORD glyphs[64];
@@ -125,7 +124,6 @@ struct Form2Window {
             for (int i = 0; i < length; ++i) drawn = drawn && glyphs[i] != 0xFFFF;
         }
         SelectObject(screen, previous);
-        ReleaseDC(nullptr, screen);
         DeleteObject(font);
         return drawn;
     }
@@ -142,7 +140,6 @@ struct Form2Window {
         unsigned found = 0;
         const HDC screen = GetDC(nullptr);
         EnumFontFamiliesExA(screen, &hangul, NoteHangulFace, reinterpret_cast<LPARAM>(&found), 0);
-        ReleaseDC(nullptr, screen);
 
         WCHAR texts[64];
         int length = 0;
@@ -153,11 +150,16 @@ struct Form2Window {
             glyphsKnown = glyphsKnown && made != 0;
             if (made != 0) length += made - 1;  // without the terminating null
         }
+        const char* face = kLabelFontFace;
         for (unsigned i = 0; i < sizeof kHangulFaces / sizeof kHangulFaces[0]; ++i) {
             if ((found & (1u << i)) == 0) continue;
-            if (!glyphsKnown || Draws(kHangulFaces[i], texts, length)) return kHangulFaces[i];
+            if (!glyphsKnown || Draws(screen, kHangulFaces[i], texts, length)) {
+                face = kHangulFaces[i];
+                break;
+            }
         }
-        return kLabelFontFace;
+        ReleaseDC(nullptr, screen);
+        return face;
     }
 
     HWND CreateControl(const char* className, const WCHAR* wideClassName, const char* text,
