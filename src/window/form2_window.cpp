@@ -133,12 +133,11 @@ struct Form2Window {
     // character of the window's texts; the label's own face where none does.
     // Where the system cannot look at glyphs (before Windows 2000, or with no
     // code page 949 table), the listing alone decides.
-    const char* ChooseHangulFace() const {
+    const char* ChooseHangulFace(HDC screen) const {
         LOGFONTA hangul;
         std::memset(&hangul, 0, sizeof hangul);
         hangul.lfCharSet = kHangulCharset;
         unsigned found = 0;
-        const HDC screen = GetDC(nullptr);
         EnumFontFamiliesExA(screen, &hangul, NoteHangulFace, reinterpret_cast<LPARAM>(&found), 0);
 
         WCHAR texts[64];
@@ -158,7 +157,6 @@ struct Form2Window {
                 break;
             }
         }
-        ReleaseDC(nullptr, screen);
         return face;
     }
 
@@ -191,10 +189,10 @@ struct Form2Window {
         const HDC screen = GetDC(nullptr);
         dpiX = GetDeviceCaps(screen, LOGPIXELSX);
         dpiY = GetDeviceCaps(screen, LOGPIXELSY);
+        const char* face = ChooseHangulFace(screen);
         ReleaseDC(nullptr, screen);
 
         background = CreateSolidBrush(kBackgroundColor);
-        const char* face = ChooseHangulFace();
         labelFont = CreateHangulFont(face, FontHeightForCentipoints(kLabelFontCentipoints, dpiY));
         // The window's default font, which the buttons use: the system's
         // dialog font size, in a face that can draw Hangul.
