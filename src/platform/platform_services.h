@@ -21,6 +21,9 @@ constexpr KeyHandle kHkeyCurrentUser = 0x80000001u;
 constexpr KeyHandle kHkeyLocalMachine = 0x80000002u;
 constexpr KeyHandle kHkeyUsers = 0x80000003u;
 
+// The program's title: its window's, and every message box's.
+inline constexpr char kProgramTitle[] = "Clearwick";
+
 constexpr std::uint32_t kWmClose = 0x0010;
 constexpr int kSwShowMinimized = 2;
 
@@ -65,7 +68,8 @@ public:
     // kernel32: nonzero on success.
     virtual int GetVersionExA(OsVersionInfoA* info) = 0;
 
-    // Creates or truncates `path` and writes each line followed by CR LF.
+    // Replaces any file at `path`, whatever its attributes, with one that
+    // holds each line followed by CR LF.
     virtual ErrorCode WriteTextFile(const char* path, const std::string_view* lines,
                                     std::size_t count) = 0;
 

@@ -16,11 +16,9 @@ HWND ToHwnd(WindowHandle h) { return reinterpret_cast<HWND>(static_cast<UINT_PTR
 HKEY ToHkey(KeyHandle h) { return reinterpret_cast<HKEY>(static_cast<UINT_PTR>(h)); }
 KeyHandle FromHkey(HKEY h) { return static_cast<KeyHandle>(reinterpret_cast<UINT_PTR>(h)); }
 
-constexpr const char* kTitle = "Clearwick";
-
-// Message boxes belong to whatever window of ours is active, so it takes no
-// input while they are open.
-int Ask(const char* text, UINT type) { return MessageBoxA(GetActiveWindow(), text, kTitle, type); }
+// Who may change the script: administrators and SYSTEM; users may read and
+// run it. Protected, so nothing is inherited from the folder it lies in.
+constexpr const char* kScriptSecurity = "D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200a9;;;BU)";
 
 }  // namespace
 
@@ -48,8 +46,12 @@ std::intptr_t Win32Platform::SendMessageA(WindowHandle window, std::uint32_t mes
     return ::SendMessageA(ToHwnd(window), message, wParam, lParam);
 }
 
+void Win32Platform::SetOwnerWindow(WindowHandle window) { owner_ = window; }
+
+// Owned by the program's window, so that window takes no input while a box
+// is open, whichever program is active.
 void Win32Platform::MessageBoxOk(const char* title, const char* text) {
-    MessageBoxA(GetActiveWindow(), text, title, MB_OK);
+    MessageBoxA(ToHwnd(owner_), text, title, MB_OK);
 }
 
 long Win32Platform::RegOpenKeyA(KeyHandle key, const char* subKey, KeyHandle* result) {
@@ -74,15 +76,45 @@ int Win32Platform::GetVersionExA(OsVersionInfoA* info) {
     return ::GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(info));
 }
 
+// The script replaces whatever file of that name is there, whoever made it:
+// - read-only, hidden and system are cleared first, since CreateFileA cannot
+//   open a read-only file for writing and refuses to replace a hidden or
+//   system one;
+// - the old file is deleted and a new one made, since replacing a file in
+//   place keeps its security, and whoever made it could then change the
+//   script while an administrator's command interpreter reads it;
+// - where the system has ACLs, the new file gets a DACL of its own.
+// A folder at the path is left alone, and the create then fails.
 ErrorCode Win32Platform::WriteTextFile(const char* path, const std::string_view* lines,
                                        std::size_t count) {
     char bytes[1024];
     const std::size_t size = JoinLinesCrLf(lines, count, bytes, sizeof bytes);
     if (size == kTooLong) return ERROR_INSUFFICIENT_BUFFER;
 
-    const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+        if (!DeleteFileA(path)) {
+            const ErrorCode error = GetLastError();
+            SetFileAttributesA(path, attributes);  // the file stays as it was
+            return error;
+        }
+    }
+
+    // Windows 2000 and later; Windows 95 to Me have no ACLs, and NT 4.0 gets
+    // the folder's.
+    using ConvertFn = BOOL(WINAPI*)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
+    const auto convert = LookUp<ConvertFn>("advapi32.dll",
+                                           "ConvertStringSecurityDescriptorToSecurityDescriptorA");
+    SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
+    if (convert != nullptr && !convert(kScriptSecurity, 1, &security.lpSecurityDescriptor, nullptr)) {
+        security.lpSecurityDescriptor = nullptr;
+    }
+    const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, &security, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return GetLastError();
+    const ErrorCode createError = GetLastError();
+    if (security.lpSecurityDescriptor != nullptr) LocalFree(security.lpSecurityDescriptor);
+    if (file == INVALID_HANDLE_VALUE) return createError;
     DWORD written = 0;
     ErrorCode error = ERROR_SUCCESS;
     if (!WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr)) {
@@ -153,7 +185,7 @@ void Win32Platform::RuntimeError(Failure what, const char* path, ErrorCode error
         const int used = lstrlenA(text);
         wsprintfA(text + used, "\r\n\r\n%s(error %lu)", reason, static_cast<unsigned long>(error));
     }
-    Ask(text, MB_OK | MB_ICONERROR);
+    MessageBoxA(ToHwnd(owner_), text, kProgramTitle, MB_OK | MB_ICONERROR);
     ExitProcess(error != ERROR_SUCCESS ? error : 1);
 }
 

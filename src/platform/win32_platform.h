@@ -11,6 +11,10 @@ public:
     // process loads DLLs from the system folder only.
     Win32Platform();
 
+    // The window that owns the message boxes from now on: the program's
+    // own, once it exists.
+    void SetOwnerWindow(WindowHandle window);
+
     WindowHandle FindWindowA(const char* className, const char* windowName) override;
     std::intptr_t SendMessageA(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                                std::intptr_t lParam) override;
@@ -25,6 +29,9 @@ public:
     ErrorCode StartProgram(const char* path, int showState, const char* workingDirectory) override;
     void EndProgram() override;
     void RuntimeError(Failure what, const char* path, ErrorCode error) override;
+
+private:
+    WindowHandle owner_ = 0;
 };
 
 }  // namespace clearwick

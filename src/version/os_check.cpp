@@ -6,7 +6,6 @@
 namespace clearwick {
 namespace {
 
-constexpr const char* kTitle = "Clearwick";
 constexpr const char* kQueryFailed = "Error Getting Version Information";
 
 // Family words as they were first written down; "32s " keeps its trailing
@@ -53,7 +52,7 @@ VersionText GetOsVersion(PlatformServices& platform) {
 
     VersionText result;
     if (platform.GetVersionExA(&info) == 0) {
-        platform.MessageBoxOk(kTitle, kQueryFailed);
+        platform.MessageBoxOk(kProgramTitle, kQueryFailed);
         return result;
     }
     Append(result, TrimSpaces(FamilyWord(info.dwPlatformId)));

@@ -2,6 +2,7 @@
 // Wine. Usage: win32_platform_test [expected version description]; with an
 // argument it checks only the version description.
 #include <windows.h>
+#include <sddl.h>
 
 #include "wine/check.h"
 
@@ -84,16 +85,74 @@ void DeleteKeyRemovesTheKey(Win32Platform& platform) {
     CHECK(HasKey(kTestKey));
 }
 
-void WriteTextFileWritesExactBytesAndTruncates(Win32Platform& platform) {
-    const char* path = "C:\\clearwick_write_test.bat";
+void WriteOld(const char* path) {
     if (FILE* f = std::fopen(path, "wb")) {
         const std::string old(5000, 'Z');
         std::fwrite(old.data(), 1, old.size(), f);
         std::fclose(f);
     }
+}
+
+// The file's DACL as text (SDDL), or "" where it cannot be read.
+std::string DaclOf(const char* path) {
+    char buffer[4096];
+    DWORD needed = 0;
+    char* text = nullptr;
+    std::string dacl;
+    if (GetFileSecurityA(path, DACL_SECURITY_INFORMATION, buffer, sizeof buffer, &needed) &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorA(buffer, SDDL_REVISION_1,
+                                                             DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        dacl = text;
+        LocalFree(text);
+    }
+    return dacl;
+}
+
+bool HasEntryFor(const std::string& dacl, const char* sid) {
+    return dacl.find(std::string(";;;") + sid + ")") != std::string::npos;
+}
+
+void WriteTextFileReplacesWhateverIsThere(Win32Platform& platform) {
+    const char* path = "C:\\clearwick_write_test.bat";
     const std::string_view lines[] = {"@echo off", "cd C:\\Program Files\\Larkvane"};
+    const std::string bytes = "@echo off\r\ncd C:\\Program Files\\Larkvane\r\n";
+    constexpr DWORD kHidingAttributes =
+        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+    // A longer file that anyone may change, marked read-only, hidden and
+    // system, as a cleaner or a person may leave it.
+    WriteOld(path);
+    const std::string plainDacl = DaclOf(path);
+    std::printf("DACL of a file made with a plain CreateFileA: %s\n", plainDacl.c_str());
+    CHECK(HasEntryFor(plainDacl, "WD"));
+    CHECK(SetFileAttributesA(path, kHidingAttributes));
     CHECK(platform.WriteTextFile(path, lines, 2) == ERROR_SUCCESS);
-    CHECK(ReadFile(path) == "@echo off\r\ncd C:\\Program Files\\Larkvane\r\n");
+    CHECK(ReadFile(path) == bytes);
+    CHECK((GetFileAttributesA(path) & kHidingAttributes) == 0);
+    // Made new, with a DACL of its own: nothing for Everyone.
+    const std::string dacl = DaclOf(path);
+    std::printf("DACL of the written file: %s\n", dacl.c_str());
+    CHECK(!HasEntryFor(dacl, "WD"));
+
+    // A file that cannot be deleted, here because another program holds it
+    // open, is an error, and stays as it was.
+    CHECK(SetFileAttributesA(path, FILE_ATTRIBUTE_HIDDEN));
+    const DWORD hidden = GetFileAttributesA(path);
+    const HANDLE held = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    CHECK(held != INVALID_HANDLE_VALUE);
+    const std::string_view other[] = {"echo other"};
+    CHECK(platform.WriteTextFile(path, other, 1) == ERROR_SHARING_VIOLATION);
+    CloseHandle(held);
+    CHECK(ReadFile(path) == bytes);
+    CHECK(GetFileAttributesA(path) == hidden);
+
+    // A folder at the path is an error, and is left alone.
+    const char* folder = "C:\\clearwick_write_test.dir";
+    CHECK(CreateDirectoryA(folder, nullptr));
+    CHECK(SetFileAttributesA(folder, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
+    CHECK(platform.WriteTextFile(folder, lines, 2) != ERROR_SUCCESS);
+    CHECK(GetFileAttributesA(folder) == (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
+    RemoveDirectoryA(folder);
 
     CHECK(platform.WriteTextFile("C:\\no\\such\\folder\\x.bat", lines, 2) == ERROR_PATH_NOT_FOUND);
 
@@ -131,7 +190,7 @@ int main(int argc, char** argv) {
     if (argc == 1) {
         DeleteValueRemovesOnlyTheNamedValue(platform);
         DeleteKeyRemovesTheKey(platform);
-        WriteTextFileWritesExactBytesAndTruncates(platform);
+        WriteTextFileReplacesWhateverIsThere(platform);
         StartProgramRunsInTheGivenDirectory(platform);
     } else {
         const VersionText version = GetOsVersion(platform);
