@@ -44,13 +44,21 @@ add_library(control_fonts_probe SHARED tests/wine/control_fonts_probe.cpp)
 set_target_properties(control_fonts_probe PROPERTIES PREFIX "")
 target_link_options(control_fonts_probe PRIVATE -static -Wl,--kill-at)
 add_dependencies(form2_window_test control_fonts_probe)
+# Each row also with a leaded face (see the test) that the controls must
+# grow to fit.
 foreach(_dpi 96 144)
-    add_test(NAME form2_window_${_dpi}dpi COMMAND form2_window_test $<TARGET_FILE:clearwick> ${_dpi})
-    set_tests_properties(form2_window_${_dpi}dpi PROPERTIES ENVIRONMENT "LANG=en_US.UTF-8;LC_ALL=en_US.UTF-8")
+    foreach(_mode "" leaded)
+        set(_name form2_window_${_dpi}dpi${_mode})
+        add_test(NAME ${_name} COMMAND form2_window_test $<TARGET_FILE:clearwick> ${_dpi} ${_mode})
+        set_tests_properties(${_name} PROPERTIES ENVIRONMENT "LANG=en_US.UTF-8;LC_ALL=en_US.UTF-8")
+    endforeach()
 endforeach()
-# OK where the script cannot be written: the run-time error report.
-add_test(NAME form2_window_unwritable_script
-    COMMAND form2_window_test $<TARGET_FILE:clearwick> 96 unwritable)
+# OK where the script cannot be written: the run-time error report, once,
+# however often the button is pressed.
+foreach(_mode unwritable twice)
+    add_test(NAME form2_window_${_mode}_script
+        COMMAND form2_window_test $<TARGET_FILE:clearwick> 96 ${_mode})
+endforeach()
 
 include(${CMAKE_SOURCE_DIR}/tests/exe/checks.cmake OPTIONAL)
 include(${CMAKE_SOURCE_DIR}/tests/e2e/e2e.cmake OPTIONAL)

@@ -13,10 +13,6 @@ class Form2 {
 public:
     explicit Form2(PlatformServices& platform) : platform_(platform) {}
 
-    // Creates and shows the window, then waits in its message loop until the
-    // program ends. Returns the process exit code. Windows build only.
-    int Show();
-
     // Thin wrappers over the registry; they never report an outcome.
     void DeleteKey(KeyHandle Hkey, const char* strKey);
     void DeleteValue(KeyHandle Hkey, const char* strPath, const char* strValue);
@@ -30,7 +26,9 @@ private:
 
     PlatformServices& platform_;
 
-    friend struct Form2Window;      // the window's procedure delivers the clicks
+    // The window (Windows build only) shows the question and delivers the
+    // clicks.
+    friend struct Form2Window;
     friend struct Form2TestAccess;  // unit tests press the buttons directly
 };
 

@@ -15,7 +15,6 @@ inline constexpr char kCmdOkText[] = "\xc8\xae\xc0\xce";      // "확인"
 inline constexpr char kCmdCancelText[] = "\xc3\xeb\xbc\xd2";  // "취소"
 inline constexpr char kLabelFontFace[] = "\xb1\xbc\xb8\xb2\xc3\xbc";  // "굴림체" (GulimChe)
 
-inline constexpr char kFormTitle[] = "Clearwick";
 inline constexpr unsigned kKoreanCodePage = 949;
 inline constexpr unsigned char kHangulCharset = 129;
 inline constexpr int kLabelFontCentipoints = 975;  // 9.75 pt

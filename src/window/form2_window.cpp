@@ -73,9 +73,11 @@ bool FromKorean(const char* cp949, WCHAR (&out)[N]) {
 // buttons' clicks to the removal members.
 struct Form2Window {
     Form2& form;
+    Win32Platform& platform;
     const WideCalls wide;
     HWND window = nullptr;
     HWND cmdOK = nullptr;
+    HWND cmdCancel = nullptr;
     HWND focus = nullptr;  // the control that gets the focus back on activation
     HBRUSH background = nullptr;
     HFONT labelFont = nullptr;
@@ -86,7 +88,7 @@ struct Form2Window {
     // The one window of the process; its procedure finds it here.
     static Form2Window* current;
 
-    explicit Form2Window(Form2& owner) : form(owner) {}
+    Form2Window(Form2& owner, Win32Platform& windows) : form(owner), platform(windows) {}
 
     ~Form2Window() {
         if (labelFont != nullptr) DeleteObject(labelFont);
@@ -160,12 +162,23 @@ struct Form2Window {
         return face;
     }
 
-    HWND CreateControl(const char* className, const WCHAR* wideClassName, const char* text,
-                       DWORD style, const TwipRect& rect, int id, HFONT font) const {
+    // A control at its place in twips, holding `text` in `font`. Its box is
+    // its size in twips, or larger where the font's cell is taller or the
+    // text wider (a leaded face such as Malgun Gothic, say): it grows to fit,
+    // keeping its top-left corner. GDI reads the bytes in the code page of
+    // the font's charset, so they measure as Korean whatever the system's.
+    HWND CreateControl(HDC screen, const char* className, const WCHAR* wideClassName,
+                       const char* text, DWORD style, const TwipRect& rect, int id, HFONT font) const {
+        const HGDIOBJ previous = SelectObject(screen, font);
+        SIZE extent;
+        if (!GetTextExtentPoint32A(screen, text, lstrlenA(text), &extent)) extent = {0, 0};
+        SelectObject(screen, previous);
         const int x = TwipsToPixels(rect.left, dpiX);
         const int y = TwipsToPixels(rect.top, dpiY);
-        const int width = TwipsToPixels(rect.width, dpiX);
-        const int height = TwipsToPixels(rect.height, dpiY);
+        int width = TwipsToPixels(rect.width, dpiX);
+        int height = TwipsToPixels(rect.height, dpiY);
+        if (width < extent.cx) width = extent.cx;
+        if (height < extent.cy) height = extent.cy;
         const HMENU menu = reinterpret_cast<HMENU>(static_cast<INT_PTR>(id));
         const HINSTANCE instance = GetModuleHandleA(nullptr);
         style |= WS_CHILD | WS_VISIBLE;
@@ -184,13 +197,19 @@ struct Form2Window {
         return control;
     }
 
+    // The window and its controls, laid out and measured on the screen's DC.
     bool Create() {
-        const HINSTANCE instance = GetModuleHandleA(nullptr);
         const HDC screen = GetDC(nullptr);
+        const bool made = Create(screen);
+        ReleaseDC(nullptr, screen);
+        return made;
+    }
+
+    bool Create(HDC screen) {
+        const HINSTANCE instance = GetModuleHandleA(nullptr);
         dpiX = GetDeviceCaps(screen, LOGPIXELSX);
         dpiY = GetDeviceCaps(screen, LOGPIXELSY);
         const char* face = ChooseHangulFace(screen);
-        ReleaseDC(nullptr, screen);
 
         background = CreateSolidBrush(kBackgroundColor);
         labelFont = CreateHangulFont(face, FontHeightForCentipoints(kLabelFontCentipoints, dpiY));
@@ -222,19 +241,20 @@ struct Form2Window {
         if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0)) {
             work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
         }
-        window = CreateWindowExA(0, kClassName, kFormTitle, style,
+        window = CreateWindowExA(0, kClassName, kProgramTitle, style,
                                  work.left + (work.right - work.left - width) / 2,
                                  work.top + (work.bottom - work.top - height) / 2, width, height,
                                  nullptr, nullptr, instance, nullptr);
         if (window == nullptr) return false;
+        platform.SetOwnerWindow(static_cast<WindowHandle>(reinterpret_cast<UINT_PTR>(window)));
 
         // Created in tab order.
-        CreateControl("STATIC", L"STATIC", kLabel1Text, SS_LEFTNOWORDWRAP | SS_NOPREFIX, kLabel1Rect,
-                      kLabel1Id, labelFont);
-        cmdOK = CreateControl("BUTTON", L"BUTTON", kCmdOkText, BS_PUSHBUTTON | WS_TABSTOP,
+        CreateControl(screen, "STATIC", L"STATIC", kLabel1Text, SS_LEFTNOWORDWRAP | SS_NOPREFIX,
+                      kLabel1Rect, kLabel1Id, labelFont);
+        cmdOK = CreateControl(screen, "BUTTON", L"BUTTON", kCmdOkText, BS_PUSHBUTTON | WS_TABSTOP,
                               kCmdOkRect, kCmdOkId, defaultFont);
-        CreateControl("BUTTON", L"BUTTON", kCmdCancelText, BS_PUSHBUTTON | WS_TABSTOP,
-                      kCmdCancelRect, kCmdCancelId, defaultFont);
+        cmdCancel = CreateControl(screen, "BUTTON", L"BUTTON", kCmdCancelText,
+                                  BS_PUSHBUTTON | WS_TABSTOP, kCmdCancelRect, kCmdCancelId, defaultFont);
         focus = cmdOK;
         return true;
     }
@@ -263,9 +283,18 @@ struct Form2Window {
         switch (message) {
             case WM_COMMAND:
                 // Only the buttons' own clicks: the dialog keys' IDOK and
-                // IDCANCEL come with no control and are ignored.
-                if (HIWORD(wParam) == BN_CLICKED && lParam != 0) {
-                    if (LOWORD(wParam) == kCmdOkId) form.cmdOK_Click();
+                // IDCANCEL come with no control and are ignored. So is a
+                // disabled button's, which a BM_CLICK sent to it still
+                // makes on some systems.
+                if (HIWORD(wParam) == BN_CLICKED && lParam != 0 &&
+                    IsWindowEnabled(reinterpret_cast<HWND>(lParam))) {
+                    if (LOWORD(wParam) == kCmdOkId) {
+                        // The removal runs once: while it shows a message
+                        // box, nothing may press either button again.
+                        EnableWindow(cmdOK, FALSE);
+                        EnableWindow(cmdCancel, FALSE);
+                        form.cmdOK_Click();
+                    }
                     if (LOWORD(wParam) == kCmdCancelId) form.cmdCancel_Click();
                 }
                 return 0;
@@ -300,8 +329,6 @@ struct Form2Window {
 
 Form2Window* Form2Window::current;  // zero before the window exists
 
-int Form2::Show() { return Form2Window(*this).Run(); }
-
 }  // namespace clearwick
 
 // The process starts here, with no C run-time before it: the platform first
@@ -309,5 +336,6 @@ int Form2::Show() { return Form2Window(*this).Run(); }
 // the program ends; the window's loop gives the exit code.
 extern "C" void WinMainCRTStartup() {
     clearwick::Win32Platform platform;
-    ExitProcess(static_cast<UINT>(clearwick::Form2(platform).Show()));
+    clearwick::Form2 form(platform);
+    ExitProcess(static_cast<UINT>(clearwick::Form2Window(form, platform).Run()));
 }

@@ -7,13 +7,20 @@
 // control_fonts_probe.dll, which sits beside clearwick.exe: the tool must not
 // find that DLL by its bare name (its DLL search stays in the system folder),
 // though it loads it by its full path; and, run there, the DLL must find a
-// glyph for every character of each control's text in the control's font.
+// glyph for every character of each control's text in the control's font,
+// and the font's cell and the text's extent inside the control.
 //
 // Usage: form2_window_test <path of clearwick.exe, Unix or Windows> <dpi>
-//        [unwritable]
-// With "unwritable", C:\clearwick.bat is a folder and the test clicks OK
-// instead: the tool must report that it cannot write the script, name the
-// path, and end with a non-zero exit code once the report is dismissed.
+//        [leaded | unwritable | twice]
+// - "leaded": the name Malgun Gothic stands for NanumGothic, a face with
+//   more line height than the label's box; the tool takes it before the
+//   test's usual NanumGothicCoding, and the controls must grow to fit it.
+// - "unwritable": C:\clearwick.bat is a folder and the test clicks OK
+//   instead: the tool must report that it cannot write the script, name the
+//   path, and end with a non-zero exit code once the report is dismissed.
+// - "twice": the same, but with another window active and OK pressed by two
+//   BM_CLICKs posted from outside, as automation tools press buttons: the
+//   removal must run once, and the report must keep the window from input.
 #include <windows.h>
 
 #include "wine/check.h"
@@ -63,6 +70,14 @@ void SetDpi(DWORD dpi) {
     }
 }
 
+// As a system outside Korea has it: Malgun Gothic, no Gulim.
+void MapMalgunGothicToNanumGothic() {
+    HKEY key;
+    CHECK(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Wine\\Fonts\\Replacements", &key) == ERROR_SUCCESS);
+    RegSetValueExA(key, "Malgun Gothic", 0, REG_SZ, reinterpret_cast<const BYTE*>("NanumGothic"), 12);
+    RegCloseKey(key);
+}
+
 void SetAutorunValue() {
     HKEY key;
     CHECK(RegCreateKeyA(HKEY_LOCAL_MACHINE, kRunKey, &key) == ERROR_SUCCESS);
@@ -103,8 +118,8 @@ void* CopyInto(HANDLE process, const void* data, size_t size) {
 
 // The DLL search and the controls' fonts, seen from inside the tool. kernel32
 // lies at the same address in every process, so LoadLibraryA's address here
-// is its address there too.
-void ProbeFromInside(HANDLE process, const std::string& dll) {
+// is its address there too. Returns the probe's report.
+std::string ProbeFromInside(HANDLE process, const std::string& dll) {
     const void* loadLibrary = reinterpret_cast<const void*>(
         GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA"));
     const DWORD byName = RunRemote(process, loadLibrary, CopyInto(process, kProbeDll, sizeof kProbeDll));
@@ -118,7 +133,7 @@ void ProbeFromInside(HANDLE process, const std::string& dll) {
     const HMODULE local = LoadLibraryExA(dll.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
     const FARPROC probe = local != nullptr ? GetProcAddress(local, "ProbeControlFonts") : nullptr;
     CHECK(probe != nullptr);
-    if (base == 0 || probe == nullptr) return;
+    if (base == 0 || probe == nullptr) return "";
     const UINT_PTR remoteProbe =
         base + (reinterpret_cast<UINT_PTR>(probe) - reinterpret_cast<UINT_PTR>(local));
     char report[1024] = "";
@@ -126,9 +141,43 @@ void ProbeFromInside(HANDLE process, const std::string& dll) {
     const DWORD missing = RunRemote(process, reinterpret_cast<const void*>(remoteProbe), remoteReport);
     ReadProcessMemory(process, remoteReport, report, sizeof report - 1, nullptr);
     std::printf("%s", report);
-    std::printf("characters without a glyph: %lu\n", missing);
+    std::printf("characters without a glyph, and clipped controls: %lu\n", missing);
     CHECK(missing == 0);
     FreeLibrary(local);
+    return report;
+}
+
+struct BoxCount {
+    DWORD process;
+    int boxes;
+};
+
+BOOL CALLBACK CountBox(HWND window, LPARAM parameter) {
+    BoxCount& count = *reinterpret_cast<BoxCount*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char name[16] = "";
+    GetClassNameA(window, name, sizeof name);
+    if (owner == count.process && std::strcmp(name, "#32770") == 0 && IsWindowVisible(window)) ++count.boxes;
+    return TRUE;
+}
+
+// The tool's message boxes now on the screen.
+int CountBoxes(DWORD processId) {
+    BoxCount count = {processId, 0};
+    EnumWindows(CountBox, reinterpret_cast<LPARAM>(&count));
+    return count.boxes;
+}
+
+// A window of the test's own, made the active one.
+HWND ActivateAnotherWindow() {
+    const HWND other = CreateWindowExA(0, "STATIC", "Another program", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                       10, 10, 200, 100, nullptr, nullptr, nullptr, nullptr);
+    SetForegroundWindow(other);
+    SetActiveWindow(other);
+    for (int i = 0; i < 100 && GetForegroundWindow() != other; ++i) Sleep(20);
+    CHECK(GetForegroundWindow() == other);
+    return other;
 }
 
 void ClickButton(HWND form, int id) {
@@ -147,10 +196,13 @@ void ClickButton(HWND form, int id) {
 
 int main(int argc, char** argv) {
     if (argc != 3 && argc != 4) {
-        std::printf("usage: form2_window_test <clearwick.exe> <dpi> [unwritable]\n");
+        std::printf("usage: form2_window_test <clearwick.exe> <dpi> [leaded | unwritable | twice]\n");
         return 2;
     }
-    const bool unwritable = argc == 4 && std::string(argv[3]) == "unwritable";
+    const std::string mode = argc == 4 ? argv[3] : "";
+    const bool leaded = mode == "leaded";
+    const bool twice = mode == "twice";
+    const bool unwritable = mode == "unwritable" || twice;
     std::string exe = argv[1];
     if (exe[0] == '/') exe = "Z:" + exe;
     for (char& c : exe) if (c == '/') c = '\\';
@@ -160,6 +212,7 @@ int main(int argc, char** argv) {
     CHECK(GetACP() != 949);
 
     SetDpi(static_cast<DWORD>(dpi));
+    if (leaded) MapMalgunGothicToNanumGothic();
     SetAutorunValue();
     DeleteFileA("C:\\clearwick.bat");
     if (unwritable) CHECK(CreateDirectoryA("C:\\clearwick.bat", nullptr));
@@ -212,8 +265,15 @@ int main(int argc, char** argv) {
         CHECK(TextOf(child) == want.text);
         CHECK(IsWindowUnicode(child));
         CHECK(rect.left == Pixels(want.left, dpi) && rect.top == Pixels(want.top, dpi));
-        CHECK(rect.right - rect.left == Pixels(want.width, dpi));
-        CHECK(rect.bottom - rect.top == Pixels(want.height, dpi));
+        if (leaded) {
+            // Grown where the face needs it, never shrunk, still inside.
+            CHECK(rect.right - rect.left >= Pixels(want.width, dpi));
+            CHECK(rect.bottom - rect.top >= Pixels(want.height, dpi));
+            CHECK(rect.right <= client.right && rect.bottom <= client.bottom);
+        } else {
+            CHECK(rect.right - rect.left == Pixels(want.width, dpi));
+            CHECK(rect.bottom - rect.top == Pixels(want.height, dpi));
+        }
         if (want.id != 100) {
             // Plain push buttons: neither is the default button.
             CHECK((GetWindowLongA(child, GWL_STYLE) & 0xF) == BS_PUSHBUTTON);
@@ -224,10 +284,36 @@ int main(int argc, char** argv) {
 
     CHECK(gui.hwndFocus == GetDlgItem(form, 101));
 
-    if (!unwritable) ProbeFromInside(process.hProcess, exe.substr(0, exe.rfind('\\') + 1) + kProbeDll);
+    if (!unwritable) {
+        const std::string report =
+            ProbeFromInside(process.hProcess, exe.substr(0, exe.rfind('\\') + 1) + kProbeDll);
+        // The row measures the face it means to.
+        if (leaded) CHECK(report.find("control 100: face \"Malgun Gothic\"") != std::string::npos);
+    }
 
-    if (unwritable) {
+    if (twice) {
+        const HWND other = ActivateAnotherWindow();
+        PostMessageA(GetDlgItem(form, 101), BM_CLICK, 0, 0);
+        PostMessageA(GetDlgItem(form, 101), BM_CLICK, 0, 0);
+        for (int i = 0; i < 200 && CountBoxes(process.dwProcessId) == 0; ++i) Sleep(50);
+        // A second removal would have shown its own box by now.
+        Sleep(1000);
+        std::printf("message boxes after two clicks: %d\n", CountBoxes(process.dwProcessId));
+        CHECK(CountBoxes(process.dwProcessId) == 1);
+        // The box keeps the window from input: a real click on Cancel, with
+        // the box moved off it, does nothing.
+        CHECK(!IsWindowEnabled(form));
+        SetWindowPos(FindWindowA("#32770", "Clearwick"), nullptr, 0, 500, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ClickButton(form, 102);
+        Sleep(500);
+        CHECK(WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT);
+        CHECK(CountBoxes(process.dwProcessId) == 1);
+        DestroyWindow(other);
+    } else if (unwritable) {
         ClickButton(form, 101);
+    }
+    if (unwritable) {
         HWND report = nullptr;
         for (int i = 0; i < 200 && report == nullptr; ++i) {
             report = FindWindowA("#32770", "Clearwick");
@@ -239,12 +325,16 @@ int main(int argc, char** argv) {
         std::printf("report: %s\n", text);
         CHECK(std::strstr(text, "could not write") != nullptr);
         CHECK(std::strstr(text, "c:\\clearwick.bat") != nullptr);
-        // Dismissed with the keyboard: Enter on its OK button.
-        INPUT keys[2] = {};
-        keys[0].type = keys[1].type = INPUT_KEYBOARD;
-        keys[0].ki.wVk = keys[1].ki.wVk = VK_RETURN;
-        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-        SendInput(2, keys, sizeof(INPUT));
+        if (twice) {
+            ClickButton(report, IDOK);  // the tool is not the active program
+        } else {
+            // Dismissed with the keyboard: Enter on its OK button.
+            INPUT keys[2] = {};
+            keys[0].type = keys[1].type = INPUT_KEYBOARD;
+            keys[0].ki.wVk = keys[1].ki.wVk = VK_RETURN;
+            keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+            SendInput(2, keys, sizeof(INPUT));
+        }
     } else {
         ClickButton(form, 102);
     }
