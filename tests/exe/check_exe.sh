@@ -6,9 +6,10 @@
 #
 # CHECK is one of:
 #   pe_header  i386, GUI subsystem, subsystem and OS version 4.0 (Windows 95
-#              refuses newer ones), ASLR, DEP and Terminal Server aware, no
-#              time stamp, and nothing of a C run-time: no TLS directory, no
-#              .CRT or .tls section
+#              refuses newer ones), ASLR, DEP and Terminal Server aware, the
+#              commit's time as time stamp (SOURCE_DATE_EPOCH when set), the
+#              checksum a signing tool calculates, and nothing of a C
+#              run-time: no TLS directory, no .CRT or .tls section
 #   imports    only KERNEL32, USER32, GDI32 and ADVAPI32, no function Windows
 #              95 lacks; prints the import list
 #   resources  exactly an icon, an icon group, a version record and a manifest
@@ -19,8 +20,9 @@
 #   reproducible  a second build of the same source, in a folder of another
 #              name, gives the same bytes; no build path in the file
 #
-# Needs the mingw-w64 objdump (binutils-mingw-w64-i686), wrestool (icoutils)
-# and python3. Exits 0 when the check passes, 1 with FAIL lines when not.
+# Needs the mingw-w64 objdump (binutils-mingw-w64-i686), wrestool (icoutils),
+# osslsigncode, git and python3. Exits 0 when the check passes, 1 with FAIL
+# lines when not.
 set -u
 
 check=${1:-}
@@ -29,7 +31,7 @@ objdump=${3:-i686-w64-mingw32-objdump}
 here=$(cd "$(dirname "$0")" && pwd)
 
 if [[ -z $check || -z $exe ]]; then
-    sed -n '2,20p' "$0" >&2
+    sed -n '2,/^set /{/^#/p}' "$0" >&2
     exit 2
 fi
 if [[ ! -f $exe ]]; then
@@ -142,9 +144,37 @@ check_pe_header() {
     ((dll_characteristics & 0x0040)) || fail "not DYNAMIC_BASE (ASLR)"
     ((dll_characteristics & 0x0100)) || fail "not NX_COMPAT (DEP)"
     ((dll_characteristics & 0x8000)) || fail "not TERMINAL_SERVER_AWARE"
-    # A time stamp would make every build's bytes differ.
+    # The stamp is the source's time, never the link's, so that every build
+    # of a commit is the same bytes.
+    local expected source
     stamp=$(python3 -c 'import struct,sys; d=open(sys.argv[1],"rb").read(); print(struct.unpack_from("<I", d, struct.unpack_from("<I", d, 60)[0] + 8)[0])' "$exe")
-    [[ $stamp == 0 ]] || fail "the header has a link time stamp ($stamp)"
+    if [[ -n ${SOURCE_DATE_EPOCH:-} ]]; then
+        expected=$SOURCE_DATE_EPOCH source=SOURCE_DATE_EPOCH
+    else
+        expected=$(git -C "$here/../.." log -1 --format=%ct 2>/dev/null) source="the commit's time"
+    fi
+    echo "time stamp $stamp ($(date -u -d "@$stamp" '+%Y-%m-%d %H:%M:%S UTC')), $source ${expected:-unknown}"
+    if [[ -z $expected ]]; then
+        fail "no commit to compare the time stamp with: not a git checkout, and SOURCE_DATE_EPOCH is not set"
+    elif [[ $stamp != "$expected" ]]; then
+        fail "the header's time stamp is $stamp, not $source ($expected)"
+    fi
+
+    # The checksum, as a signing tool calculates it: osslsigncode prints it
+    # for a file with no signature too.
+    need osslsigncode osslsigncode
+    local checksum calculated
+    checksum=$(field CheckSum)
+    calculated=$(osslsigncode verify -in "$exe" 2>/dev/null |
+        sed -n -e 's/^PE checksum *: *\([0-9A-Fa-f]*\).*/\1/p' -e 's/^Calculated PE checksum *: *\([0-9A-Fa-f]*\).*/\1/p')
+    echo "checksum $checksum, calculated ${calculated:-(none)}"
+    if [[ -z $calculated ]]; then
+        fail "osslsigncode calculated no PE checksum"
+    elif [[ ${checksum,,} != "${calculated,,}" ]]; then
+        fail "the header's checksum is $checksum, not $calculated"
+    elif ((16#$checksum == 0)); then
+        fail "the header has no checksum"
+    fi
 
     # What a C run-time's start-up code brings.
     local tls sections
