@@ -37,8 +37,8 @@ get_filename_component(_clearwick_source_dir ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLU
 find_program(CLEARWICK_PYTHON3 python3 REQUIRED)
 
 # Makes TARGET a shipped exe: those flags and libraries, the program's
-# resources (icon, version record, manifest), and the source's time as its
-# PE time stamp with the checksum to match.
+# resources (icon, version record, manifest), the source's time as its PE
+# time stamp with the checksum to match, and a link map beside it.
 function(clearwick_shipped_exe target)
     # The time is that of the last commit (or SOURCE_DATE_EPOCH), read on
     # every build; its file changes, and so relinks the exe, only when the
@@ -65,4 +65,9 @@ function(clearwick_shipped_exe target)
     target_compile_options(${target} PRIVATE ${CLEARWICK_SHIPPED_COMPILE_FLAGS})
     target_link_options(${target} PRIVATE ${CLEARWICK_SHIPPED_LINK_FLAGS})
     target_link_libraries(${target} PRIVATE ${CLEARWICK_SHIPPED_LIBRARIES})
+    # The map lets a check see what the link put into the exe (global
+    # constructors, say); writing it leaves the exe's bytes as they are.
+    set(map $<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.map)
+    target_link_options(${target} PRIVATE -Wl,-Map=${map})
+    set_property(TARGET ${target} APPEND PROPERTY ADDITIONAL_CLEAN_FILES ${map})
 endfunction()
