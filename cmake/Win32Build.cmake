@@ -54,3 +54,4 @@ add_test(NAME form2_window_unwritable_script
 
 include(${CMAKE_SOURCE_DIR}/tests/exe/checks.cmake OPTIONAL)
 include(${CMAKE_SOURCE_DIR}/tests/e2e/e2e.cmake OPTIONAL)
+include(${CMAKE_SOURCE_DIR}/tests/release/release.cmake OPTIONAL)
