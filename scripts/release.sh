@@ -29,7 +29,7 @@ die() {
     exit 1
 }
 
-key= password_file= timestamp=
+key='' password_file='' timestamp=''
 while [ $# -gt 0 ]; do
     case $1 in
         --sign) [ $# -ge 2 ] || usage; key=$2; shift 2 ;;

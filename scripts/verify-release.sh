@@ -59,11 +59,14 @@ pe_stamp() {
 }
 # Fails the step unless the two files are the same bytes.
 same_bytes() {
-    local fresh=$1 published=$2 difference
+    local fresh=$1 published=$2 difference stamps
     difference=$(cmp -- "$fresh" "$published" 2>&1) || {
         echo "$difference" >&2
-        failed "$(basename "$published") is not what this source builds" \
-            "(PE time stamps: published $(pe_stamp "$published"), built $(pe_stamp "$fresh"))"
+        stamps="PE time stamps: published $(pe_stamp "$published"), built $(pe_stamp "$fresh")"
+        if [ "$(pe_stamp "$published")" != "$(pe_stamp "$fresh")" ]; then
+            stamps="$stamps: another commit, or another SOURCE_DATE_EPOCH"
+        fi
+        failed "$(basename "$published") is not what this source builds ($stamps)"
     }
 }
 
@@ -72,7 +75,7 @@ begin sums "SHA256SUMS in $dir"
 listed=$(sed -n 's/^[0-9a-f]\{64\} [ *]\(.*\)$/\1/p' "$dir/SHA256SUMS" | LC_ALL=C sort)
 present=$(cd "$dir" && find . -mindepth 1 -maxdepth 1 ! -name SHA256SUMS -printf '%f\n' | LC_ALL=C sort)
 [ "$listed" = "$present" ] ||
-    failed "SHA256SUMS lists [$(echo $listed)], the folder holds [$(echo $present)]"
+    failed "SHA256SUMS lists [${listed//$'\n'/ }], the folder holds [${present//$'\n'/ }]"
 for f in clearwick.exe clearwick-unsigned.exe; do
     grep -qxF "$f" <<<"$present" || failed "no $f"
 done
