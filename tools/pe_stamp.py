@@ -38,15 +38,20 @@ def source_epoch(source_dir):
     env = os.environ.get("SOURCE_DATE_EPOCH", "")
     if env:
         return parse_epoch(env, "SOURCE_DATE_EPOCH")
-    try:
-        out = subprocess.run(["git", "-C", source_dir, "log", "-1", "--format=%ct"],
-                             capture_output=True, text=True, check=False)
-    except OSError as error:
-        fail("cannot run git (%s); set SOURCE_DATE_EPOCH to build outside a git checkout" % error)
-    if out.returncode != 0 or not out.stdout.strip():
-        fail("%s has no commit to take the time from (%s); set SOURCE_DATE_EPOCH"
-             % (source_dir, out.stderr.strip() or "git printed nothing"))
-    return parse_epoch(out.stdout, "the commit's time")
+    def git(*args):
+        try:
+            out = subprocess.run(["git", "-C", source_dir] + list(args),
+                                 capture_output=True, text=True, check=False)
+        except OSError as error:
+            fail("cannot run git (%s); set SOURCE_DATE_EPOCH to build outside a git checkout" % error)
+        return out.stdout.strip() if out.returncode == 0 else ""
+
+    # A source tree unpacked inside some other checkout is not that one's.
+    top = git("rev-parse", "--show-toplevel")
+    if not top or os.path.realpath(top) != os.path.realpath(source_dir):
+        fail("%s is not a git checkout, so it has no commit to take the time from;"
+             " set SOURCE_DATE_EPOCH" % source_dir)
+    return parse_epoch(git("log", "-1", "--format=%ct"), "the commit's time")
 
 
 def write_epoch(source_dir, epoch_file):
