@@ -70,7 +70,8 @@ scripts/install-deps.sh
 compile_flags() { sed -n 's/^CXX_FLAGS = //p' "$1/flags.make"; }
 link_flags() {
     sed -n '/-o /p' "$1/link.txt" | tr ' ' '\n' | grep -e '^-' |
-        grep -v -e '^-o$' -e '^-Wl,--out-implib,' -e '^-Wl,--whole-archive$' -e '^-Wl,--no-whole-archive$'
+        grep -v -e '^-o$' -e '^-Wl,--out-implib,' -e '^-Wl,--whole-archive$' -e '^-Wl,--no-whole-archive$' \
+            -e '^-Wl,-Map='
     tr ' ' '\n' <"$1/linkLibs.rsp" | grep -e '^-l'
 }
 for what in compile_flags link_flags; do

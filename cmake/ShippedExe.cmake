@@ -19,8 +19,9 @@ set(CLEARWICK_SHIPPED_COMPILE_FLAGS -fno-exceptions -fno-rtti -fno-asynchronous-
 # - No C run-time: the exe starts at its own WinMainCRTStartup and imports
 #   from the four system DLLs alone, which every Win32 has (msvcrt.dll is
 #   missing from Windows 95 before OSR2.5 and from NT 3.51).
-# - No time stamp in the header, so that a build is the same bytes wherever
-#   and whenever it is made.
+# - No link time in the header, so that a build is the same bytes wherever
+#   and whenever it is made: the stamp is the source's time, written after
+#   the link (see clearwick_shipped_exe).
 # - ASLR, DEP and, since it draws no more than a plain window, Terminal
 #   Server awareness are declared.
 set(CLEARWICK_SHIPPED_LINK_FLAGS
@@ -34,10 +35,30 @@ set(CLEARWICK_SHIPPED_LINK_FLAGS
 set(CLEARWICK_SHIPPED_LIBRARIES kernel32 user32 gdi32 advapi32)
 
 set(_clearwick_window_dir ${CMAKE_CURRENT_LIST_DIR}/../src/window)
+get_filename_component(_clearwick_source_dir ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
+find_program(CLEARWICK_PYTHON3 python3 REQUIRED)
 
-# Makes TARGET a shipped exe: those flags and libraries, and the program's
-# resources (icon, version record, manifest).
+# Makes TARGET a shipped exe: those flags and libraries, the program's
+# resources (icon, version record, manifest), the source's time as its PE
+# time stamp with the checksum to match, and a link map beside it.
 function(clearwick_shipped_exe target)
+    # The time is that of the last commit (or SOURCE_DATE_EPOCH), read on
+    # every build; its file changes, and so relinks the exe, only when the
+    # time does.
+    set(epoch_file ${CMAKE_BINARY_DIR}/source-epoch.txt)
+    if(NOT TARGET clearwick_source_epoch)
+        add_custom_target(clearwick_source_epoch
+            COMMAND ${CLEARWICK_PYTHON3} ${_clearwick_source_dir}/tools/pe_stamp.py
+                    epoch ${_clearwick_source_dir} ${epoch_file}
+            BYPRODUCTS ${epoch_file}
+            VERBATIM)
+    endif()
+    add_dependencies(${target} clearwick_source_epoch)
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${epoch_file})
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CLEARWICK_PYTHON3} ${_clearwick_source_dir}/tools/pe_stamp.py
+                stamp $<TARGET_FILE:${target}> ${epoch_file}
+        VERBATIM)
     target_sources(${target} PRIVATE ${_clearwick_window_dir}/clearwick.rc)
     # The resource compiler reads the icon and the manifest, but CMake's
     # scan sees only #includes.
@@ -46,4 +67,9 @@ function(clearwick_shipped_exe target)
     target_compile_options(${target} PRIVATE ${CLEARWICK_SHIPPED_COMPILE_FLAGS})
     target_link_options(${target} PRIVATE ${CLEARWICK_SHIPPED_LINK_FLAGS})
     target_link_libraries(${target} PRIVATE ${CLEARWICK_SHIPPED_LIBRARIES})
+    # The map lets a check see what the link put into the exe (global
+    # constructors, say); writing it leaves the exe's bytes as they are.
+    set(map $<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.map)
+    target_link_options(${target} PRIVATE -Wl,-Map=${map})
+    set_property(TARGET ${target} APPEND PROPERTY ADDITIONAL_CLEAN_FILES ${map})
 endfunction()

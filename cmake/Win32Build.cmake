@@ -62,3 +62,4 @@ endforeach()
 
 include(${CMAKE_SOURCE_DIR}/tests/exe/checks.cmake OPTIONAL)
 include(${CMAKE_SOURCE_DIR}/tests/e2e/e2e.cmake OPTIONAL)
+include(${CMAKE_SOURCE_DIR}/tests/release/release.cmake OPTIONAL)

@@ -2,7 +2,9 @@
 # Installs what building and testing Clearwick needs on Debian 12, if it is
 # missing: the native toolchain and GoogleTest, mingw-w64 for i686, 32-bit
 # Wine (which needs the i386 architecture), Xvfb and the X tools the Wine
-# tests drive it with. Runs as root, or through sudo when there is one.
+# tests drive it with; git, whose last commit gives the exe its time stamp;
+# osslsigncode and openssl, which sign a release and check it. Runs as root,
+# or through sudo when there is one.
 set -euo pipefail
 
 packages=(
@@ -10,7 +12,7 @@ packages=(
     g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
     wine wine32 wine64 xvfb xdotool x11-utils x11-apps netpbm
     icoutils fonts-nanum fonts-droid-fallback fonts-wine python3 locales
-    nsis libx11-dev
+    nsis libx11-dev git osslsigncode openssl
 )
 
 sudo=

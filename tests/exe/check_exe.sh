@@ -6,9 +6,13 @@
 #
 # CHECK is one of:
 #   pe_header  i386, GUI subsystem, subsystem and OS version 4.0 (Windows 95
-#              refuses newer ones), ASLR, DEP and Terminal Server aware, no
-#              time stamp, and nothing of a C run-time: no TLS directory, no
-#              .CRT or .tls section
+#              refuses newer ones), ASLR, DEP and Terminal Server aware, the
+#              commit's time as time stamp (SOURCE_DATE_EPOCH when set), the
+#              checksum a signing tool calculates, and nothing of a C
+#              run-time: no TLS directory, no .CRT or .tls section
+#   no_global_ctors  the link map beside the exe (NAME.map) shows nothing
+#              between the constructor and destructor lists' end markers:
+#              with no C run-time, nothing would run a global constructor
 #   imports    only KERNEL32, USER32, GDI32 and ADVAPI32, no function Windows
 #              95 lacks; prints the import list
 #   resources  exactly an icon, an icon group, a version record and a manifest
@@ -19,8 +23,9 @@
 #   reproducible  a second build of the same source, in a folder of another
 #              name, gives the same bytes; no build path in the file
 #
-# Needs the mingw-w64 objdump (binutils-mingw-w64-i686), wrestool (icoutils)
-# and python3. Exits 0 when the check passes, 1 with FAIL lines when not.
+# Needs the mingw-w64 objdump (binutils-mingw-w64-i686), wrestool (icoutils),
+# osslsigncode, git and python3. Exits 0 when the check passes, 1 with FAIL
+# lines when not.
 set -u
 
 check=${1:-}
@@ -29,7 +34,7 @@ objdump=${3:-i686-w64-mingw32-objdump}
 here=$(cd "$(dirname "$0")" && pwd)
 
 if [[ -z $check || -z $exe ]]; then
-    sed -n '2,20p' "$0" >&2
+    sed -n '2,/^set /{/^#/p}' "$0" >&2
     exit 2
 fi
 if [[ ! -f $exe ]]; then
@@ -142,9 +147,37 @@ check_pe_header() {
     ((dll_characteristics & 0x0040)) || fail "not DYNAMIC_BASE (ASLR)"
     ((dll_characteristics & 0x0100)) || fail "not NX_COMPAT (DEP)"
     ((dll_characteristics & 0x8000)) || fail "not TERMINAL_SERVER_AWARE"
-    # A time stamp would make every build's bytes differ.
+    # The stamp is the source's time, never the link's, so that every build
+    # of a commit is the same bytes.
+    local expected source
     stamp=$(python3 -c 'import struct,sys; d=open(sys.argv[1],"rb").read(); print(struct.unpack_from("<I", d, struct.unpack_from("<I", d, 60)[0] + 8)[0])' "$exe")
-    [[ $stamp == 0 ]] || fail "the header has a link time stamp ($stamp)"
+    if [[ -n ${SOURCE_DATE_EPOCH:-} ]]; then
+        expected=$SOURCE_DATE_EPOCH source=SOURCE_DATE_EPOCH
+    else
+        expected=$(git -C "$here/../.." log -1 --format=%ct 2>/dev/null) source="the commit's time"
+    fi
+    echo "time stamp $stamp ($(date -u -d "@$stamp" '+%Y-%m-%d %H:%M:%S UTC')), $source ${expected:-unknown}"
+    if [[ -z $expected ]]; then
+        fail "no commit to compare the time stamp with: not a git checkout, and SOURCE_DATE_EPOCH is not set"
+    elif [[ $stamp != "$expected" ]]; then
+        fail "the header's time stamp is $stamp, not $source ($expected)"
+    fi
+
+    # The checksum, as a signing tool calculates it: osslsigncode prints it
+    # for a file with no signature too.
+    need osslsigncode osslsigncode
+    local checksum calculated
+    checksum=$(field CheckSum)
+    calculated=$(osslsigncode verify -in "$exe" 2>/dev/null |
+        sed -n -e 's/^PE checksum *: *\([0-9A-Fa-f]*\).*/\1/p' -e 's/^Calculated PE checksum *: *\([0-9A-Fa-f]*\).*/\1/p')
+    echo "checksum $checksum, calculated ${calculated:-(none)}"
+    if [[ -z $calculated ]]; then
+        fail "osslsigncode calculated no PE checksum"
+    elif [[ ${checksum,,} != "${calculated,,}" ]]; then
+        fail "the header's checksum is $checksum, not $calculated"
+    elif ((16#$checksum == 0)); then
+        fail "the header has no checksum"
+    fi
 
     # What a C run-time's start-up code brings.
     local tls sections
@@ -292,6 +325,65 @@ check_reproducible() {
     done
 }
 
+# ld folds .ctors and .dtors into .text, between the list markers of its
+# default script: each list is its -1 and its 0 and nothing between them
+# unless some object brought a constructor or a destructor. The section
+# table cannot tell, so the map does.
+check_no_global_ctors() {
+    local map=${exe%.*}.map
+    [[ -f $map ]] || { fail "no link map $map"; return; }
+    python3 - "$map" <<'EOF' || failures=$((failures + 1))
+import re
+import sys
+
+# From "__CTOR_LIST__ = ." to the 0 that ends the destructor list: the two
+# markers, the lists' words (LONG), and the input sections between them,
+# " .ctors  0x00403000  0x4 a.obj" (after a long name, its address and size
+# are on the next line).
+region, pending, marks, words, entries = False, None, {}, [], []
+for line in open(sys.argv[1]):
+    f = line.split()
+    if pending is not None:
+        if len(f) >= 2 and f[0].startswith("0x") and f[1].startswith("0x"):
+            entries.append((pending, int(f[1], 16), f[2] if len(f) > 2 else "?"))
+        pending = None
+        continue
+    if len(f) == 4 and f[1] in ("__CTOR_LIST__", "__DTOR_LIST__") and f[2:] == ["=", "."]:
+        region = True
+        marks[f[1]] = int(f[0], 16)
+    elif not region:
+        continue
+    elif len(f) == 4 and f[2] == "LONG":
+        words.append((int(f[0], 16) + int(f[1], 16), int(f[3], 16) == 0))
+        if words[-1][1] and "__DTOR_LIST__" in marks:
+            break
+    elif f and re.fullmatch(r"\.(ctors?|dtors?)([.$].*)?", f[0]):
+        if len(f) == 1:
+            pending = f[0]
+        elif len(f) >= 3 and f[1].startswith("0x"):
+            entries.append((f[0], int(f[2], 16), f[3] if len(f) > 3 else "?"))
+
+faults = []
+if len(marks) != 2 or not words or not words[-1][1]:
+    print("FAIL: the link map has no complete __CTOR_LIST__ and __DTOR_LIST__; this check cannot read it")
+    sys.exit(1)
+ctors = marks["__DTOR_LIST__"] - marks["__CTOR_LIST__"]
+dtors = words[-1][0] - marks["__DTOR_LIST__"]
+print("constructor list %d bytes, destructor list %d bytes (8 each when empty)" % (ctors, dtors))
+for name, size, source in entries:
+    if size:
+        faults.append("a global constructor or destructor was linked in: %s, %d bytes, from %s"
+                      % (name, size, source))
+if ctors != 8:
+    faults.append("the constructor list holds %d bytes of entries" % (ctors - 8))
+if dtors != 8:
+    faults.append("the destructor list holds %d bytes of entries" % (dtors - 8))
+for fault in faults:
+    print("FAIL: " + fault)
+sys.exit(1 if faults else 0)
+EOF
+}
+
 check_size() {
     local size limit=16384 goal=12288
     size=$(stat -c %s "$exe")
@@ -305,7 +397,9 @@ check_size() {
 }
 
 case $check in
-    pe_header | imports | resources | icon | version | manifest | size | reproducible) "check_$check" ;;
+    pe_header | imports | resources | icon | version | manifest | size | reproducible | no_global_ctors)
+        "check_$check"
+        ;;
     *)
         echo "unknown check '$check'" >&2
         exit 2

@@ -1,7 +1,8 @@
 # Checks of the built clearwick.exe: its PE header, imports, resources, version
-# record, manifest and size, and that a second build gives the same bytes.
-# They read the file with the toolchain's objdump, wrestool and python3 and
-# never run it, so they need no Wine; each is its own test so that a failure
+# record, manifest and size, that the link put no global constructor into it,
+# and that a second build gives the same bytes. They read the file (and its
+# link map) with the toolchain's objdump, wrestool, osslsigncode and python3
+# and never run it, so they need no Wine; each is its own test so that a failure
 # names what regressed.
 
 if(CMAKE_OBJDUMP)
@@ -10,7 +11,8 @@ else()
     set(_exe_objdump i686-w64-mingw32-objdump)
 endif()
 
-foreach(_check pe_header imports resources icon version manifest size reproducible)
+foreach(_check pe_header imports resources icon version manifest size reproducible
+        no_global_ctors)
     add_test(NAME exe_${_check}
         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/exe/check_exe.sh
                 ${_check} $<TARGET_FILE:clearwick> ${_exe_objdump})

@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# A signed release, made and checked as a maintainer and a user would, with a
+# throwaway CA and code-signing certificate:
+#   - scripts/release.sh --sign on a clean clone of HEAD (so that changes in
+#     this work tree do not stop it), the password in the environment;
+#   - osslsigncode verify accepts the signed exe with that CA;
+#   - the signed exe does the removal in the e2e scenario nt_ok;
+#   - scripts/verify-release.sh accepts the folder, and refuses it with one
+#     byte of clearwick.exe changed (with SHA256SUMS as released, and made
+#     anew), and with the signed exe and signature of another build.
+#
+#   release_test.sh STANDIN PROBE
+#
+# STANDIN and PROBE are the e2e scenarios' glintfold_standin.exe and
+# window_probe.exe. Run from the build folder (CTest does): the work goes to
+# ./release-test, the scenario's prefix under ./wine.
+set -euo pipefail
+
+standin=$1 probe=$2
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+work=$PWD/release-test
+rm -rf "$work"
+mkdir -p "$work"
+keys=$(mktemp -d)
+trap 'rm -rf "$keys"' EXIT
+
+say() { echo "[release] $*"; }
+fail() {
+    echo "[release] FAIL: $*"
+    exit 1
+}
+
+say "a throwaway CA and code-signing certificate"
+cat >"$keys/openssl.cnf" <<'EOF'
+[req]
+distinguished_name = dn
+[dn]
+[ca]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+[signer]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+EOF
+password=$(openssl rand -hex 16)
+{
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Clearwick Test CA" \
+        -config "$keys/openssl.cnf" -extensions ca -keyout "$keys/ca.key" -out "$keys/ca.pem"
+    openssl req -new -newkey rsa:2048 -nodes -subj "/CN=Clearwick Test Signer/O=Clearwick" \
+        -config "$keys/openssl.cnf" -keyout "$keys/signer.key" -out "$keys/signer.csr"
+    openssl x509 -req -days 2 -in "$keys/signer.csr" -CA "$keys/ca.pem" -CAkey "$keys/ca.key" \
+        -set_serial 1 -extfile "$keys/openssl.cnf" -extensions signer -out "$keys/signer.pem"
+    openssl pkcs12 -export -inkey "$keys/signer.key" -in "$keys/signer.pem" -certfile "$keys/ca.pem" \
+        -passout "pass:$password" -out "$keys/signer.p12"
+} >"$work/openssl.log" 2>&1 || { cat "$work/openssl.log"; fail "openssl could not make the certificates"; }
+
+say "release.sh --sign on a clean clone of $(git -C "$repo" rev-parse --short HEAD)"
+git -c advice.detachedHead=false clone --quiet "$repo" "$work/clone"
+if ! CLEARWICK_SIGN_PASSWORD=$password "$work/clone/scripts/release.sh" --sign "$keys/signer.p12" \
+    >"$work/release.log" 2>&1; then
+    tail -n 30 "$work/release.log"
+    fail "release.sh failed"
+fi
+grep -qF -- "$password" "$work/release.log" && fail "release.sh printed the password"
+sed -n '/^== Release/,$p' "$work/release.log"
+dist=$(echo "$work"/clone/dist/clearwick-*)
+for f in clearwick.exe clearwick-unsigned.exe clearwick.exe.sig SHA256SUMS; do
+    [ -s "$dist/$f" ] || fail "the release has no $f"
+done
+
+say "osslsigncode verify with the test CA"
+osslsigncode verify -in "$dist/clearwick.exe" -CAfile "$keys/ca.pem" >"$work/verify.log" 2>&1 ||
+    { cat "$work/verify.log"; fail "osslsigncode verify refused the signed exe"; }
+grep -q '^Signature verification: ok' "$work/verify.log" || fail "no 'Signature verification: ok'"
+grep -q 'Subject: /CN=Clearwick Test Signer' "$work/verify.log" || fail "the signer is not the test certificate"
+grep -q 'Text description: Clearwick' "$work/verify.log" || fail "the signature does not name the program Clearwick"
+grep -q '^Message digest algorithm *: SHA256' "$work/verify.log" || fail "the digest is not SHA-256"
+
+say "the signed exe in the e2e scenario nt_ok"
+E2E_OUT=$work/e2e bash "$repo/tests/e2e/scenario.sh" nt_ok "$dist/clearwick.exe" "$standin" "$probe" ||
+    fail "the signed exe failed nt_ok"
+
+# verify-release.sh on a folder: it must pass, or fail at the step named.
+verify() {
+    local folder=$1 expected=$2 log=$work/verify-$3.log status=0
+    "$work/clone/scripts/verify-release.sh" --ca "$keys/ca.pem" "$folder" >"$log" 2>&1 || status=$?
+    sed 's/^/  | /' "$log"
+    if [ "$expected" = pass ]; then
+        [ "$status" = 0 ] || fail "verify-release.sh refused the release ($3)"
+    else
+        [ "$status" = 1 ] || fail "verify-release.sh ended with $status, not 1, for $3"
+        grep -q "FAILED at step $expected:" "$log" || fail "verify-release.sh did not fail at '$expected' for $3"
+    fi
+}
+# A copy of the release, named as released, to tamper with.
+copy() {
+    mkdir -p "$work/$1"
+    cp -a "$dist" "$work/$1/"
+    echo "$work/$1/$(basename "$dist")"
+}
+flip_byte() {
+    python3 -c 'import sys; p=sys.argv[1]; d=bytearray(open(p,"rb").read()); d[0x500]^=0xff; open(p,"wb").write(d)' "$1"
+}
+new_sums() { (cd "$1" && sha256sum -- clearwick.exe clearwick-unsigned.exe clearwick.exe.sig >SHA256SUMS); }
+
+say "verify-release.sh on the release"
+verify "$dist" pass good
+
+say "verify-release.sh with one byte of clearwick.exe's code changed"
+tampered=$(copy byte)
+flip_byte "$tampered/clearwick.exe"
+verify "$tampered" sums byte
+new_sums "$tampered"
+say "... and SHA256SUMS made anew"
+verify "$tampered" signed byte-new-sums
+
+# Another build of the same source, stamped with another time, signed with
+# the same key: the folder is consistent and its exe's signature verifies,
+# but the rebuild shows it is not what this commit builds.
+say "verify-release.sh with the signed exe and signature of another build"
+other=$(copy other)
+cp "$dist/clearwick-unsigned.exe" "$work/other.exe"
+echo 1000000000 >"$work/other-epoch.txt"
+python3 "$repo/tools/pe_stamp.py" stamp "$work/other.exe" "$work/other-epoch.txt"
+rm "$other/clearwick.exe" "$other/clearwick.exe.sig"
+osslsigncode sign -pkcs12 "$keys/signer.p12" -readpass <(printf '%s' "$password") -h sha256 -n Clearwick \
+    -in "$work/other.exe" -out "$other/clearwick.exe" >"$work/other-sign.log" 2>&1 ||
+    { cat "$work/other-sign.log"; fail "cannot sign the other build"; }
+osslsigncode extract-signature -in "$other/clearwick.exe" -out "$other/clearwick.exe.sig" >/dev/null
+new_sums "$other"
+osslsigncode verify -in "$other/clearwick.exe" -CAfile "$keys/ca.pem" >/dev/null 2>&1 ||
+    fail "the other build's signature does not verify, so this case would show nothing"
+verify "$other" signed other-build
+
+say "passed"

@@ -1,0 +1,116 @@
+#!/usr/bin/env python3
+"""Gives a shipped exe the time of its source as its PE time stamp.
+
+The linker writes no time stamp (so that every build of a commit is the same
+bytes); this post-link step writes a reproducible one: the committer time of
+the source tree's last commit, or SOURCE_DATE_EPOCH when that is set. It then
+sets the header's CheckSum to the value Windows' own algorithm gives, since
+the stamp is part of what the checksum covers.
+
+    pe_stamp.py epoch SOURCE_DIR EPOCH_FILE
+        writes the time (seconds since 1970, UTC) to EPOCH_FILE, touching the
+        file only when the value changes, so that a build relinks only then
+    pe_stamp.py stamp EXE EPOCH_FILE
+        writes that time and the matching checksum into EXE, in place
+
+Standard library only.
+"""
+
+import os
+import struct
+import subprocess
+import sys
+
+
+def fail(message):
+    sys.stderr.write("pe_stamp: %s\n" % message)
+    sys.exit(1)
+
+
+def parse_epoch(text, where):
+    text = text.strip()
+    if not text.isdigit() or int(text) >= 2 ** 32:
+        fail("%s is %r, not a time in seconds that a PE header can hold" % (where, text))
+    return int(text)
+
+
+def source_epoch(source_dir):
+    env = os.environ.get("SOURCE_DATE_EPOCH", "")
+    if env:
+        return parse_epoch(env, "SOURCE_DATE_EPOCH")
+    def git(*args):
+        try:
+            out = subprocess.run(["git", "-C", source_dir] + list(args),
+                                 capture_output=True, text=True, check=False)
+        except OSError as error:
+            fail("cannot run git (%s); set SOURCE_DATE_EPOCH to build outside a git checkout" % error)
+        return out.stdout.strip() if out.returncode == 0 else ""
+
+    # A source tree unpacked inside some other checkout is not that one's.
+    top = git("rev-parse", "--show-toplevel")
+    if not top or os.path.realpath(top) != os.path.realpath(source_dir):
+        fail("%s is not a git checkout, so it has no commit to take the time from;"
+             " set SOURCE_DATE_EPOCH" % source_dir)
+    return parse_epoch(git("log", "-1", "--format=%ct"), "the commit's time")
+
+
+def write_epoch(source_dir, epoch_file):
+    text = "%d\n" % source_epoch(source_dir)
+    try:
+        with open(epoch_file) as existing:
+            if existing.read() == text:
+                return
+    except FileNotFoundError:
+        pass
+    with open(epoch_file, "w") as out:
+        out.write(text)
+
+
+def pe_checksum(image, checksum_offset):
+    """The sum that IMAGEHLP's CheckSumMappedFile computes: the file as 16-bit
+    words with end-around carry, its own field counted as zero, plus the
+    file's length."""
+    data = bytearray(image)
+    data[checksum_offset:checksum_offset + 4] = b"\0\0\0\0"
+    if len(data) % 2:
+        data.append(0)
+    total = sum(struct.unpack("<%dH" % (len(data) // 2), data))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return (total + len(image)) & 0xFFFFFFFF
+
+
+def stamp(exe, epoch_file):
+    with open(epoch_file) as f:
+        epoch = parse_epoch(f.read(), epoch_file)
+    with open(exe, "rb") as f:
+        image = bytearray(f.read())
+    if image[:2] != b"MZ" or len(image) < 64:
+        fail("%s is not an executable" % exe)
+    pe = struct.unpack_from("<I", image, 60)[0]
+    if image[pe:pe + 4] != b"PE\0\0" or struct.unpack_from("<H", image, pe + 24)[0] != 0x10B:
+        fail("%s is not a PE32 image" % exe)
+    # Data directory 4 (the certificates): a stamp would break a signature.
+    security_size = struct.unpack_from("<I", image, pe + 24 + 96 + 4 * 8 + 4)[0]
+    if security_size:
+        fail("%s is signed; stamp the unsigned build" % exe)
+    struct.pack_into("<I", image, pe + 8, epoch)
+    checksum_offset = pe + 24 + 64
+    struct.pack_into("<I", image, checksum_offset, pe_checksum(image, checksum_offset))
+    with open(exe, "r+b") as f:
+        f.write(image)
+
+
+def main(argv):
+    if len(argv) == 4 and argv[1] == "epoch":
+        write_epoch(argv[2], argv[3])
+    elif len(argv) == 4 and argv[1] == "stamp":
+        stamp(argv[2], argv[3])
+    else:
+        sys.stderr.write(__doc__)
+        return 2
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
