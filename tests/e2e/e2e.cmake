@@ -10,6 +10,16 @@ add_executable(window_probe ${CMAKE_CURRENT_LIST_DIR}/window_probe.cpp)
 target_link_libraries(window_probe PRIVATE shell32)
 target_link_options(window_probe PRIVATE -static)
 
+# Runs the unchanged clearwick.exe as Windows 95 to Me would, through the
+# stand-ins of the DLL it loads into it; the DLL must lie beside it. Its
+# exports keep their undecorated names.
+add_executable(win9x_launcher ${CMAKE_CURRENT_LIST_DIR}/win9x_launcher.cpp)
+target_link_options(win9x_launcher PRIVATE -static)
+add_library(win9x_standin SHARED ${CMAKE_CURRENT_LIST_DIR}/win9x_standin.cpp)
+set_target_properties(win9x_standin PROPERTIES PREFIX "")
+target_link_options(win9x_standin PRIVATE -static -Wl,--kill-at)
+add_dependencies(win9x_launcher win9x_standin)
+
 # Each scenario gets its own prefix and display; tests/e2e/scenario.sh says
 # what each one does. Logs, snapshots and the screenshot of the Korean window
 # go to e2e/<scenario> in the build folder.
