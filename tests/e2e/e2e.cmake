@@ -29,6 +29,7 @@ set(_e2e_scenarios
 foreach(_scenario IN LISTS _e2e_scenarios)
     add_test(NAME e2e_${_scenario}
         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/scenario.sh ${_scenario}
-            $<TARGET_FILE:clearwick> $<TARGET_FILE:glintfold_standin> $<TARGET_FILE:window_probe>)
+            $<TARGET_FILE:clearwick> $<TARGET_FILE:glintfold_standin> $<TARGET_FILE:window_probe>
+            $<TARGET_FILE:win9x_launcher>)
     set_tests_properties(e2e_${_scenario} PROPERTIES TIMEOUT 180)
 endforeach()
