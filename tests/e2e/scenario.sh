@@ -155,6 +155,12 @@ expect_no_shell_dlls() {
     [ -z "$shell" ] || fail "$image loaded $shell"
 }
 
+# The control with the focus is ID; key presses are handled a little later.
+expect_focus() {
+    wait_until 5 test "$(focused_control Clearwick)" = "$1" ||
+        fail "control $(focused_control Clearwick) has the focus, not $1"
+}
+
 # The tool's lookups were answered as on 9x (win9x_standin.cpp), and the W
 # calls it then made failed.
 expect_9x_lookups() {
@@ -457,6 +463,60 @@ real9x_no_version() {
     expect_autorun_gone_only
 }
 
+# Tab and Shift+Tab move the focus between the buttons; Space on Cancel ends
+# the tool with nothing changed.
+tab_space_cancel() {
+    e2e_begin "$name" winxp
+    demo_install
+    snapshot "$E2E_WORK/before.txt"
+    start_product
+    start_tool
+    expect_focus 101
+    press_keys Clearwick Tab
+    expect_focus 102
+    press_keys Clearwick shift+Tab
+    expect_focus 101
+    press_keys Clearwick Tab
+    expect_focus 102
+    press_keys Clearwick space
+    expect_tool_ended
+    expect_product_untouched
+    expect_unchanged
+}
+
+# Cancel has the focus when the window is minimised with its own button;
+# restored, the window gives the focus back to Cancel, and Space presses it.
+# Windows activates another window when one is minimised; Wine with no
+# window manager leaves ours active, so with "taskbar" the user clicks the
+# product's window, and the window is restored as a task bar restores one.
+# With "buttons" it is restored with the restore button of its minimised
+# title bar, and is never deactivated.
+minimise_then_space() {
+    e2e_begin "$name" winxp
+    demo_install
+    snapshot "$E2E_WORK/before.txt"
+    start_product
+    start_tool
+    press_keys Clearwick Tab
+    expect_focus 102
+    click_min_box Clearwick
+    wait_until 5 iconic Clearwick || fail "the window was not minimised"
+    if [ "$1" = taskbar ]; then
+        click_client Glintfold
+        restore_window Clearwick
+    else
+        click_min_box Clearwick
+    fi
+    wait_until 5 eval '! iconic Clearwick' || fail "the window was not restored"
+    expect_focus 102
+    press_keys Clearwick space
+    expect_tool_ended
+    expect_product_untouched
+    expect_unchanged
+}
+minimise_restore() { minimise_then_space taskbar; }
+minimise_restore_buttons() { minimise_then_space buttons; }
+
 # The harness itself: the stand-in records a real click on its close box
 # once, and the snapshot sees a file's content change at the same size, a
 # new registry value and a folder gone, while a prefix in which programs
@@ -490,7 +550,8 @@ harness() {
 case $name in
     nt_ok | 9x_ok | win95_ok | winme_ok | win32s_ok | nt40_ok | win2k_ok | win7_ok | win10_ok | \
         win10_wow64_ok | cancel | close_box | space_ok | escape | no_product | decoys | \
-        from_larkvane | korean | real9x_korean | real9x_western | real9x_no_version | harness)
+        from_larkvane | korean | real9x_korean | real9x_western | real9x_no_version | \
+        tab_space_cancel | minimise_restore | minimise_restore_buttons | harness)
         "$name"
         ;;
     *)
