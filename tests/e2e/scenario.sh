@@ -173,6 +173,7 @@ expect_9x_lookups() {
         'CreateWindowExW: fails' 'CreateFontIndirectW: fails'; do
         grep -qiF "$line" "$log" || fail "the launcher's log has no \"$line\""
     done
+    grep '^GetProcAddress(' "$log" | while read -r line; do e2e_log "$line"; done
 }
 
 # Every font the tool made with CreateFontIndirectA is one that the system
