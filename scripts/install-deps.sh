@@ -19,8 +19,16 @@ sudo=
 if [ "$(id -u)" -ne 0 ]; then sudo=sudo; fi
 
 # The tests run Wine in an en_US.UTF-8 environment, whose ANSI code page is
-# 1252, not Korean's.
-need_locale() { ! locale -a 2>/dev/null | grep -qix 'en_US.utf8'; }
+# 1252, not Korean's, and in a ko_KR.UTF-8 one, whose ANSI code page is 949.
+# Wine takes its code pages from the Unix locale, which must be generated.
+locales=(en_US ko_KR)
+need_locale() {
+    local l
+    for l in "${locales[@]}"; do
+        locale -a 2>/dev/null | grep -qix "$l.utf8" || return 0
+    done
+    return 1
+}
 
 missing=()
 for p in "${packages[@]}"; do
@@ -35,7 +43,9 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 if need_locale; then
-    echo "Generating the en_US.UTF-8 locale"
-    $sudo sed -i 's/^# *en_US.UTF-8 UTF-8/en_US.UTF-8 UTF-8/' /etc/locale.gen
+    echo "Generating the ${locales[*]/%/.UTF-8} locales"
+    for l in "${locales[@]}"; do
+        $sudo sed -i "s/^# *$l.UTF-8 UTF-8/$l.UTF-8 UTF-8/" /etc/locale.gen
+    done
     $sudo locale-gen >/dev/null
 fi

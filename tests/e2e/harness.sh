@@ -9,6 +9,8 @@
 #   E2E_TOOL       clearwick.exe          default build/win32/clearwick.exe
 #   E2E_STANDIN    the product's stand-in default build/win32/glintfold_standin.exe
 #   E2E_PROBE      window_probe.exe       default build/win32/window_probe.exe
+#   E2E_LAUNCHER   win9x_launcher.exe     default build/win32/win9x_launcher.exe
+#                  (win9x_standin.dll must lie beside it)
 #
 # A test's life (wine-lib.sh's functions work too):
 #   e2e_begin NAME [WINVER [ARCH]]
@@ -54,6 +56,13 @@
 #                            $E2E_TOOL_TRACE adds Wine debug channels for the
 #                            tool (and what it starts): "+pid,+loaddll" for
 #                            loaded_modules
+#   start_tool_9x [OPTION...]  the same for $E2E_TOOL, from C:\, run by
+#                            win9x_launcher (with its OPTIONs) as Windows 95
+#                            to Me run it; the launcher's log, which tells
+#                            how each of the tool's lookups was answered, in
+#                            $E2E_WORK/win9x.log. PID in $E2E_TOOL_PID: the
+#                            launcher's, which ends when the tool does, with
+#                            its exit status
 #   loaded_modules EXE       the file names (lower case) of the modules that
 #                            the process(es) whose image is EXE loaded, one a
 #                            line, from the test's Wine log
@@ -63,13 +72,26 @@
 # Windows on the screen (TITLE is a window's exact title):
 #   wait_window TITLE [SECONDS]     until a window with that title is mapped
 #   wait_no_window TITLE [SECONDS]  until none is
-#   probe_window TITLE       window_probe's records (window, client, focus,
-#                            closebox, control), tab-separated, on stdout
-#   control_center TITLE ID  prints "X Y", the control's centre on the screen
-#   control_text TITLE ID    prints the control's text (UTF-8, read through
-#                            GetWindowTextW)
-#   click_control TITLE ID   a real left click at the control's centre
+#   probe_window TITLE [CLASS]  window_probe's records (window, client,
+#                            focus, closebox, minbox, control), tab-separated,
+#                            on stdout. CLASS picks one of several windows of
+#                            that title: "#32770" a message box
+#   control_center TITLE ID [CLASS]  prints "X Y", the control's centre on
+#                            the screen
+#   control_text TITLE ID [CLASS]  prints the control's text (UTF-8, read
+#                            through GetWindowTextW); a message box's text is
+#                            control 65535
+#   focused_control TITLE    prints the ID of the control with the focus
+#   click_control TITLE ID [CLASS]  a real left click at the control's centre
+#   click_client TITLE       a real left click in the middle of the window's
+#                            client area
 #   click_close_box TITLE    a real left click on the window's own close box
+#   click_min_box TITLE      the same on its minimise box, which restores the
+#                            window when it is minimised (then Wine draws it
+#                            as a title bar at the bottom of the screen)
+#   iconic TITLE             succeeds if the window is minimised
+#   restore_window TITLE     posts it WM_SYSCOMMAND SC_RESTORE, as a task bar
+#                            restores a window
 #   press_keys TITLE KEY...  real key presses (xdotool key names) to whatever
 #                            has the X input focus, after checking that it is
 #                            the window TITLE
@@ -96,6 +118,7 @@ _e2e_repo=$(cd "$_e2e_here/../.." && pwd)
 E2E_TOOL=${E2E_TOOL:-$_e2e_repo/build/win32/clearwick.exe}
 E2E_STANDIN=${E2E_STANDIN:-$_e2e_repo/build/win32/glintfold_standin.exe}
 E2E_PROBE=${E2E_PROBE:-$_e2e_repo/build/win32/window_probe.exe}
+E2E_LAUNCHER=${E2E_LAUNCHER:-$_e2e_repo/build/win32/win9x_launcher.exe}
 
 E2E_LARKVANE='drive_c/Program Files/Larkvane'
 E2E_PRODUCT_FILES=(glintfold.exe clearwick.exe kelp_note.txt)
@@ -289,10 +312,26 @@ product_closes() {
 # --- The tool ----------------------------------------------------------------
 
 start_tool() {
-    local dir=${1:-$WINEPREFIX/drive_c} exe=${2:-$E2E_TOOL}
+    _e2e_start_tool "${1:-$WINEPREFIX/drive_c}" "" "${2:-$E2E_TOOL}"
+}
+
+start_tool_9x() {
+    local log=/dev/null
+    [ -z "$E2E_WORK" ] || log=$E2E_WORK/win9x.log
+    _e2e_start_tool "$WINEPREFIX/drive_c" "$log" "$E2E_LAUNCHER" "$@" "$(win_path "$E2E_TOOL")"
+}
+
+# _e2e_start_tool DIR OUTPUT PROGRAM [ARGUMENT...]; OUTPUT a file for the
+# program's standard output, or empty to leave it ours.
+_e2e_start_tool() {
+    local dir=$1 output=$2
+    shift 2
     _e2e_desktop_up || return 1
-    (cd "$dir" && WINEDEBUG=$_e2e_debug${E2E_TOOL_TRACE:+,$E2E_TOOL_TRACE} exec wine "$exe" \
-        2>>"$(_e2e_wine_log)") &
+    (
+        cd "$dir" || exit
+        [ -z "$output" ] || exec >>"$output"
+        WINEDEBUG=$_e2e_debug${E2E_TOOL_TRACE:+,$E2E_TOOL_TRACE} exec wine "$@" 2>>"$(_e2e_wine_log)"
+    ) &
     E2E_TOOL_PID=$!
     _e2e_pids+=("$E2E_TOOL_PID")
     _e2e_wait_started Clearwick "$E2E_TOOL_PID" || _e2e_no_window "clearwick.exe" "$E2E_TOOL_PID"
@@ -337,17 +376,27 @@ _e2e_unmapped() { ! _e2e_mapped "$1"; }
 wait_window() { wait_until "${2:-15}" _e2e_mapped "$1"; }
 wait_no_window() { wait_until "${2:-15}" _e2e_unmapped "$1"; }
 
-probe_window() { _e2e_wine "$E2E_PROBE" show "$1"; }
+probe_window() { _e2e_wine "$E2E_PROBE" show "$@"; }
 
 control_center() {
-    probe_window "$1" | awk -F'\t' -v id="$2" \
+    probe_window "$1" ${3:+"$3"} | awk -F'\t' -v id="$2" \
         '$1 == "control" && $2 == id { print int(($4 + $6) / 2), int(($5 + $7) / 2); found = 1 }
          END { exit !found }'
 }
 
 control_text() {
-    probe_window "$1" | awk -F'\t' -v id="$2" '$1 == "control" && $2 == id { print $9 }'
+    probe_window "$1" ${3:+"$3"} | awk -F'\t' -v id="$2" '$1 == "control" && $2 == id { print $9 }'
 }
+
+focused_control() { probe_window "$1" | awk -F'\t' '$1 == "focus" { print $2 }'; }
+
+iconic() {
+    local style
+    style=$(probe_window "$1" | awk -F'\t' '$1 == "window" { print $8 }')
+    [ -n "$style" ] && (((style & 0x20000000) != 0)) # WS_MINIMIZE
+}
+
+restore_window() { _e2e_wine "$E2E_PROBE" restore "$1"; }
 
 _e2e_click_at() {
     xdotool mousemove --sync "$1" "$2" click 1
@@ -355,15 +404,26 @@ _e2e_click_at() {
 
 click_control() {
     local at
-    at=$(control_center "$1" "$2") || { e2e_log "no control $2 in window $1"; return 1; }
+    at=$(control_center "$@") || { e2e_log "no control $2 in window $1"; return 1; }
     # shellcheck disable=SC2086
     _e2e_click_at $at
 }
 
-click_close_box() {
+click_client() {
     local at
-    at=$(probe_window "$1" | awk -F'\t' '$1 == "closebox" { print $2, $3; found = 1 } END { exit !found }') ||
-        { e2e_log "window $1 has no close box"; return 1; }
+    at=$(probe_window "$1" | awk -F'\t' '$1 == "client" { print int(($2 + $4) / 2), int(($3 + $5) / 2) }')
+    [ -n "$at" ] || { e2e_log "no window $1"; return 1; }
+    # shellcheck disable=SC2086
+    _e2e_click_at $at
+}
+
+click_close_box() { _e2e_click_title_button "$1" closebox; }
+click_min_box() { _e2e_click_title_button "$1" minbox; }
+
+_e2e_click_title_button() {
+    local at
+    at=$(probe_window "$1" | awk -F'\t' -v box="$2" '$1 == box { print $2, $3; found = 1 } END { exit !found }') ||
+        { e2e_log "window $1 has no $2"; return 1; }
     # shellcheck disable=SC2086
     _e2e_click_at $at
 }

@@ -2,16 +2,16 @@
 # One end-to-end scenario: the real clearwick.exe in a fresh Wine prefix with
 # the demo product installed, answered with real mouse clicks or key presses.
 #
-#   scenario.sh NAME TOOL STANDIN PROBE
+#   scenario.sh NAME TOOL STANDIN PROBE LAUNCHER
 #
-# NAME is one of the scenarios below; TOOL, STANDIN and PROBE are the built
-# clearwick.exe, glintfold_standin.exe and window_probe.exe. Run from the
-# build folder (CTest does): the prefixes go under ./wine, the logs,
-# snapshots and screenshots under ./e2e/NAME.
+# NAME is one of the scenarios below; TOOL, STANDIN, PROBE and LAUNCHER are
+# the built clearwick.exe, glintfold_standin.exe, window_probe.exe and
+# win9x_launcher.exe. Run from the build folder (CTest does): the prefixes go
+# under ./wine, the logs, snapshots and screenshots under ./e2e/NAME.
 set -euo pipefail
 
 name=$1
-export E2E_TOOL=$2 E2E_STANDIN=$3 E2E_PROBE=$4
+export E2E_TOOL=$2 E2E_STANDIN=$3 E2E_PROBE=$4 E2E_LAUNCHER=$5
 . "$(dirname "$0")/harness.sh"
 
 fail() {
@@ -47,22 +47,38 @@ expect_removal() {
     "write_${variant}_script" "$script"
     check "C:\\clearwick.bat is not the $variant script byte for byte" \
         cmp "$script" "$WINEPREFIX/drive_c/clearwick.bat"
+    {
+        grep -F "file $dir/" "$E2E_WORK/before.txt" | sed 's/^/- /'
+        if [ "$variant" = nt ]; then grep -Fx "dir  $dir" "$E2E_WORK/before.txt" | sed 's/^/- /'; fi
+        printf '+ file drive_c/clearwick.bat %s %s\n' "$(stat -c %s "$script")" \
+            "$(sha1sum "$script" | cut -d' ' -f1)"
+    } >"$E2E_WORK/expected-changes.txt"
+    _expect_changes_and_autorun "the removal"
+}
+
+# The autorun value went, and nothing else changed: the sequence stopped
+# before the script.
+expect_autorun_gone_only() {
+    [ ! -e "$WINEPREFIX/drive_c/clearwick.bat" ] || fail "C:\\clearwick.bat was written"
+    : >"$E2E_WORK/expected-changes.txt"
+    _expect_changes_and_autorun "deleting the autorun value alone"
+}
+
+# The prefix changed by the records in expected-changes.txt and the product's
+# autorun value gone, and by nothing else.
+_expect_changes_and_autorun() {
+    local what=$1
     snapshot "$E2E_WORK/after.txt"
     local autorun="reg  system.reg [$(product_run_key)] \"Glintfold\"="
     [ "$(grep -cF "$autorun" "$E2E_WORK/before.txt")" = 1 ] ||
         fail "the prefix had no product autorun value to delete: no $autorun"
-    {
-        grep -F "file $dir/" "$E2E_WORK/before.txt" | sed 's/^/- /'
-        if [ "$variant" = nt ]; then grep -Fx "dir  $dir" "$E2E_WORK/before.txt" | sed 's/^/- /'; fi
-        grep -F "$autorun" "$E2E_WORK/before.txt" | sed 's/^/- /'
-        printf '+ file drive_c/clearwick.bat %s %s\n' "$(stat -c %s "$script")" \
-            "$(sha1sum "$script" | cut -d' ' -f1)"
-    } | sort >"$E2E_WORK/expected-changes.txt"
+    grep -F "$autorun" "$E2E_WORK/before.txt" | sed 's/^/- /' >>"$E2E_WORK/expected-changes.txt"
+    sort -o "$E2E_WORK/expected-changes.txt" "$E2E_WORK/expected-changes.txt"
     snapshot_diff "$E2E_WORK/before.txt" "$E2E_WORK/after.txt" |
         grep -v '^+ reg  user.reg \[Console\]' | sort >"$E2E_WORK/changes.txt" || true
     if ! cmp -s "$E2E_WORK/expected-changes.txt" "$E2E_WORK/changes.txt"; then
         diff -u "$E2E_WORK/expected-changes.txt" "$E2E_WORK/changes.txt" >&2 || true
-        fail "the prefix changed otherwise than the removal should change it (-expected +actual above)"
+        fail "the prefix changed otherwise than $what should change it (-expected +actual above)"
     fi
 }
 
@@ -74,10 +90,14 @@ expect_unchanged() {
     fi
 }
 
-# The tool ended by itself, with status 0.
+# The tool ended by itself, with status 0 (or, with "failed", another).
 expect_tool_ended() {
     wait_exit "$E2E_TOOL_PID" 15 || fail "clearwick.exe is still running"
-    [ "$E2E_STATUS" = 0 ] || fail "clearwick.exe ended with status $E2E_STATUS"
+    if [ "${1:-}" = failed ]; then
+        [ "$E2E_STATUS" != 0 ] || fail "clearwick.exe ended with status 0"
+    else
+        [ "$E2E_STATUS" = 0 ] || fail "clearwick.exe ended with status $E2E_STATUS"
+    fi
 }
 
 # The product got WM_CLOSE exactly once (and so ended).
@@ -97,12 +117,12 @@ expect_product_untouched() {
     wait_exit "$E2E_PRODUCT_PID" 15 || fail "the product did not end when killed"
 }
 
-# The prefix's ANSI code page is 1252, so Korean texts read back right only
-# if the tool did not leave them to the code page.
-expect_western_code_page() {
+# The prefix's ANSI code page: with 1252 Korean texts read back right only
+# if the tool did not leave them to the code page; 949 is Korean's.
+expect_code_page() {
     local acp
     acp=$(_e2e_wine "$E2E_PROBE" acp | awk -F'\t' '$1 == "acp" { print $2 }')
-    [ "$acp" = 1252 ] || fail "the prefix's ANSI code page is $acp, not 1252"
+    [ "$acp" = "$1" ] || fail "the prefix's ANSI code page is $acp, not $1"
 }
 
 # The window's three texts read back (through GetWindowTextW) as the Korean
@@ -135,6 +155,53 @@ expect_no_shell_dlls() {
     [ -z "$shell" ] || fail "$image loaded $shell"
 }
 
+# The control with the focus is ID; key presses are handled a little later.
+expect_focus() {
+    wait_until 5 test "$(focused_control Clearwick)" = "$1" ||
+        fail "control $(focused_control Clearwick) has the focus, not $1"
+}
+
+# The tool's lookups were answered as on 9x (win9x_standin.cpp), and the W
+# calls it then made failed.
+expect_9x_lookups() {
+    local log=$E2E_WORK/win9x.log line
+    for line in 'GetProcAddress(user32.dll, CreateWindowExW): a stub' \
+        'GetProcAddress(GDI32.dll, CreateFontIndirectW): a stub' \
+        'GetProcAddress(GDI32.dll, GetGlyphIndicesW): absent' \
+        'GetProcAddress(kernel32.dll, SetDefaultDllDirectories): absent' \
+        'GetProcAddress(kernel32.dll, SetDllDirectoryA): absent' \
+        'CreateWindowExW: fails' 'CreateFontIndirectW: fails'; do
+        grep -qiF "$line" "$log" || fail "the launcher's log has no \"$line\""
+    done
+    grep '^GetProcAddress(' "$log" | while read -r line; do e2e_log "$line"; done
+}
+
+# Every font the tool made with CreateFontIndirectA is one that the system
+# lists under Hangul's charset, so it draws Hangul, not boxes.
+expect_hangul_fonts() {
+    local listed given
+    listed=$(_e2e_wine "$E2E_PROBE" fonts | awk -F'\t' '$1 == "font" { print $2 }')
+    given=$(sed -n 's/^CreateFontIndirectA: .*the mapper gives "\(.*\)"$/\1/p' "$E2E_WORK/win9x.log")
+    [ -n "$given" ] || fail "the tool made no font with CreateFontIndirectA"
+    grep '^CreateFontIndirectA: ' "$E2E_WORK/win9x.log" | while read -r line; do e2e_log "$line"; done
+    while read -r face; do
+        grep -qxF "$face" <<<"$listed" || fail "the font mapper gave \"$face\", not listed under Hangul's charset"
+    done <<<"$given"
+}
+
+# The message box TITLE's text is TEXT exactly, or holds it with "part".
+expect_box_text() {
+    local title=$1
+    wait_until 15 _box_reads "$@" ||
+        fail "no message box \"$title\" reads \"$2\" (shows: $(control_text "$title" 65535 '#32770'))"
+    e2e_log "message box: $(control_text "$title" 65535 '#32770')"
+}
+_box_reads() {
+    local actual
+    actual=$(control_text "$1" 65535 '#32770') || return 1
+    if [ -n "${3:-}" ]; then [[ $actual == *"$2"* ]]; else [ "$actual" = "$2" ]; fi
+}
+
 # The script runs on after the tool has ended; it has done its work when the
 # product's files are gone.
 wait_files_gone() {
@@ -155,7 +222,7 @@ ok_click() {
     e2e_begin "$name" "$winver" "$arch"
     local dir=$E2E_LARKVANE
     if [ "$variant" = 9x ]; then
-        expect_western_code_page
+        expect_code_page 1252
         demo_install --short
         dir=drive_c/progra~1/larkvane
     else
@@ -328,7 +395,7 @@ from_larkvane() {
 korean() {
     export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
     e2e_begin "$name" winxp
-    expect_western_code_page
+    expect_code_page 1252
     demo_install
     snapshot "$E2E_WORK/before.txt"
     start_tool
@@ -340,6 +407,116 @@ korean() {
     expect_tool_ended
     expect_unchanged
 }
+
+# On a real 9x's calls (win9x_launcher.cpp): the W calls fail and
+# GetGlyphIndicesW is missing, so the window is made with the A calls from
+# the code page 949 bytes, in a face that the font listing alone chose, and
+# the DLL search is left as it is. OK removes the install with the 9x script.
+# In a Korean (949) prefix the texts read back as the Korean ones; in a 1252
+# one they cannot, and the log shows what they read instead. The window is
+# saved as a picture either way.
+real9x_ok() {
+    local locale=$1 acp=$2
+    export LANG=$locale LC_ALL=$locale
+    e2e_begin "$name" win98
+    expect_code_page "$acp"
+    demo_install --short
+    local dir=drive_c/progra~1/larkvane
+    snapshot "$E2E_WORK/before.txt"
+    start_product
+    start_tool_9x
+    expect_9x_lookups
+    expect_hangul_fonts
+    if [ "$acp" = 949 ]; then
+        expect_korean_texts
+    else
+        e2e_log "the label reads \"$(control_text Clearwick 100)\""
+    fi
+    screenshot "$E2E_WORK/clearwick-window.png" Clearwick
+    click_control Clearwick 101
+    expect_tool_ended
+    expect_product_closed
+    wait_files_gone "$WINEPREFIX/$dir"
+    expect_removal 9x "$dir"
+}
+real9x_korean() { real9x_ok ko_KR.UTF-8 949; }
+real9x_western() { real9x_ok en_US.UTF-8 1252; }
+
+# GetVersionExA fails: its box comes first, with nothing else done yet; once
+# it is dismissed the product is closed and its autorun value deleted, and
+# the run-time error report ends the tool before any script is written. Both
+# boxes are dismissed with the mouse.
+real9x_no_version() {
+    e2e_begin "$name" win98
+    demo_install --short
+    snapshot "$E2E_WORK/before.txt"
+    start_product
+    start_tool_9x --fail-version
+    click_control Clearwick 101
+    expect_box_text Clearwick "Error Getting Version Information"
+    [ "$(product_closes)" = 0 ] || fail "the product was closed before the version box was dismissed"
+    click_control Clearwick 1 '#32770'
+    expect_box_text Clearwick "could not find out which version" part
+    click_control Clearwick 1 '#32770'
+    expect_tool_ended failed
+    e2e_log "clearwick.exe ended with status $E2E_STATUS"
+    expect_product_closed
+    expect_autorun_gone_only
+}
+
+# Tab and Shift+Tab move the focus between the buttons; Space on Cancel ends
+# the tool with nothing changed.
+tab_space_cancel() {
+    e2e_begin "$name" winxp
+    demo_install
+    snapshot "$E2E_WORK/before.txt"
+    start_product
+    start_tool
+    expect_focus 101
+    press_keys Clearwick Tab
+    expect_focus 102
+    press_keys Clearwick shift+Tab
+    expect_focus 101
+    press_keys Clearwick Tab
+    expect_focus 102
+    press_keys Clearwick space
+    expect_tool_ended
+    expect_product_untouched
+    expect_unchanged
+}
+
+# Cancel has the focus when the window is minimised with its own button;
+# restored, the window gives the focus back to Cancel, and Space presses it.
+# Windows activates another window when one is minimised; Wine with no
+# window manager leaves ours active, so with "taskbar" the user clicks the
+# product's window, and the window is restored as a task bar restores one.
+# With "buttons" it is restored with the restore button of its minimised
+# title bar, and is never deactivated.
+minimise_then_space() {
+    e2e_begin "$name" winxp
+    demo_install
+    snapshot "$E2E_WORK/before.txt"
+    start_product
+    start_tool
+    press_keys Clearwick Tab
+    expect_focus 102
+    click_min_box Clearwick
+    wait_until 5 iconic Clearwick || fail "the window was not minimised"
+    if [ "$1" = taskbar ]; then
+        click_client Glintfold
+        restore_window Clearwick
+    else
+        click_min_box Clearwick
+    fi
+    wait_until 5 eval '! iconic Clearwick' || fail "the window was not restored"
+    expect_focus 102
+    press_keys Clearwick space
+    expect_tool_ended
+    expect_product_untouched
+    expect_unchanged
+}
+minimise_restore() { minimise_then_space taskbar; }
+minimise_restore_buttons() { minimise_then_space buttons; }
 
 # The harness itself: the stand-in records a real click on its close box
 # once, and the snapshot sees a file's content change at the same size, a
@@ -374,7 +551,8 @@ harness() {
 case $name in
     nt_ok | 9x_ok | win95_ok | winme_ok | win32s_ok | nt40_ok | win2k_ok | win7_ok | win10_ok | \
         win10_wow64_ok | cancel | close_box | space_ok | escape | no_product | decoys | \
-        from_larkvane | korean | harness)
+        from_larkvane | korean | real9x_korean | real9x_western | real9x_no_version | \
+        tab_space_cancel | minimise_restore | minimise_restore_buttons | harness)
         "$name"
         ;;
     *)

@@ -2,16 +2,23 @@
 // where its controls are on the screen (so the test can click them with the
 // real mouse) and what their texts are, as UTF-8.
 //
-//   window_probe show <title>    the top-level window with exactly that title
+//   window_probe show <title> [<class>]
+//                                the top-level window with exactly that title
+//                                (and class: "#32770" picks a message box)
 //   window_probe acp             the ANSI and OEM code pages of this prefix
+//   window_probe fonts           "font <face>" for each face the A calls list
+//                                under Hangul's charset, as UTF-8
 //   window_probe desktop         exits with 0 once Wine's desktop window exists
 //   window_probe close <title>   sends WM_CLOSE (only to test the stand-in)
+//   window_probe restore <title> posts WM_SYSCOMMAND SC_RESTORE, as a task bar
+//                                restores a minimised window
 //
 // `show` prints one record a line, fields separated by tabs:
 //   window  <hwnd> <class> <l> <t> <r> <b> <style> <text>
 //   client  <l> <t> <r> <b>                    (screen coordinates)
 //   focus   <control id or 0>
 //   closebox <x> <y>                           (centre of the close button)
+//   minbox  <x> <y>                            (centre of the minimise button)
 //   control <id> <class> <l> <t> <r> <b> <visible> <text>   (in Z order)
 // It exits with 1 when no such window exists.
 #include <windows.h>
@@ -60,17 +67,17 @@ LRESULT HitTest(HWND window, int x, int y) {
     return static_cast<LRESULT>(result);
 }
 
-// Where the window's own close button is, found by asking the window what
-// each point of its title bar is, so nothing depends on how the title bar is
-// drawn.
-bool FindCloseBox(HWND window, int* x, int* y) {
+// Where one of the window's own title bar buttons is (HTCLOSE, HTMINBUTTON),
+// found by asking the window what each point of its title bar is, so
+// nothing depends on how the title bar is drawn.
+bool FindTitleButton(HWND window, LRESULT button, int* x, int* y) {
     RECT frame;
     GetWindowRect(window, &frame);
     const int captionMiddle =
         frame.top + GetSystemMetrics(SM_CYFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2;
     int first = -1, last = -1;
     for (int px = frame.right - 1; px >= frame.left; --px) {
-        if (HitTest(window, px, captionMiddle) == HTCLOSE) {
+        if (HitTest(window, px, captionMiddle) == button) {
             if (last < 0) last = px;
             first = px;
         } else if (last >= 0) {
@@ -81,7 +88,7 @@ bool FindCloseBox(HWND window, int* x, int* y) {
     *x = (first + last) / 2;
     int top = -1, bottom = -1;
     for (int py = frame.top; py < frame.bottom; ++py) {
-        if (HitTest(window, *x, py) == HTCLOSE) {
+        if (HitTest(window, *x, py) == button) {
             if (top < 0) top = py;
             bottom = py;
         } else if (top >= 0) {
@@ -92,8 +99,17 @@ bool FindCloseBox(HWND window, int* x, int* y) {
     return true;
 }
 
-int Show(const wchar_t* title) {
-    const HWND window = FindWindowW(nullptr, title);
+int CALLBACK NoteFace(const LOGFONTA* font, const TEXTMETRICA*, DWORD, LPARAM) {
+    wchar_t face[LF_FACESIZE];
+    if (MultiByteToWideChar(CP_ACP, 0, font->lfFaceName, -1, face, LF_FACESIZE) == 0) face[0] = L'\0';
+    Write("font\t");
+    WriteText(face);
+    Write("\n");
+    return 1;
+}
+
+int Show(const wchar_t* title, const wchar_t* windowClass) {
+    const HWND window = FindWindowW(windowClass, title);
     if (window == nullptr) {
         Write("no window\n");
         return 1;
@@ -135,9 +151,14 @@ int Show(const wchar_t* title) {
     std::snprintf(line, sizeof line, "focus\t%d\n", focusId);
     Write(line);
 
-    int closeX = 0, closeY = 0;
-    if ((GetWindowLongW(window, GWL_STYLE) & WS_SYSMENU) && FindCloseBox(window, &closeX, &closeY)) {
-        std::snprintf(line, sizeof line, "closebox\t%d\t%d\n", closeX, closeY);
+    int x = 0, y = 0;
+    const LONG style = GetWindowLongW(window, GWL_STYLE);
+    if ((style & WS_SYSMENU) && !IsIconic(window) && FindTitleButton(window, HTCLOSE, &x, &y)) {
+        std::snprintf(line, sizeof line, "closebox\t%d\t%d\n", x, y);
+        Write(line);
+    }
+    if ((style & WS_MINIMIZEBOX) && FindTitleButton(window, HTMINBUTTON, &x, &y)) {
+        std::snprintf(line, sizeof line, "minbox\t%d\t%d\n", x, y);
         Write(line);
     }
 
@@ -164,7 +185,8 @@ int main() {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argv == nullptr || argc < 2) {
-        Write("usage: window_probe show <title> | acp | desktop | close <title>\n");
+        Write("usage: window_probe show <title> [<class>] | acp | fonts | desktop | close <title>"
+              " | restore <title>\n");
         return 2;
     }
     if (lstrcmpW(argv[1], L"acp") == 0) {
@@ -173,18 +195,30 @@ int main() {
         Write(line);
         return 0;
     }
+    if (lstrcmpW(argv[1], L"fonts") == 0) {
+        LOGFONTA hangul = {};
+        hangul.lfCharSet = HANGUL_CHARSET;
+        const HDC screen = GetDC(nullptr);
+        EnumFontFamiliesExA(screen, &hangul, NoteFace, 0, 0);
+        ReleaseDC(nullptr, screen);
+        return 0;
+    }
     if (lstrcmpW(argv[1], L"desktop") == 0) {
         // The first window program of a Wine session starts the desktop
         // process; GetDesktopWindow waits for it, and is null if it failed.
         return GetDesktopWindow() != nullptr ? 0 : 1;
     }
     if (argc < 3) return 2;
-    if (lstrcmpW(argv[1], L"show") == 0) return Show(argv[2]);
+    if (lstrcmpW(argv[1], L"show") == 0) return Show(argv[2], argc > 3 ? argv[3] : nullptr);
     if (lstrcmpW(argv[1], L"close") == 0) {
         const HWND window = FindWindowW(nullptr, argv[2]);
         if (window == nullptr) return 1;
         SendMessageW(window, WM_CLOSE, 0, 0);
         return 0;
+    }
+    if (lstrcmpW(argv[1], L"restore") == 0) {
+        const HWND window = FindWindowW(nullptr, argv[2]);
+        return window != nullptr && PostMessageW(window, WM_SYSCOMMAND, SC_RESTORE, 0) ? 0 : 1;
     }
     return 2;
 }

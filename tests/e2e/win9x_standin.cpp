@@ -1,0 +1,142 @@
+// Loaded into clearwick.exe by win9x_launcher, which points some of the
+// exe's imports at the functions below before the exe's first instruction,
+// so that the unchanged exe meets the calls as Windows 95, 98 and Me have
+// them. Every answer is told to the debugger (OutputDebugStringA), which
+// prints it to the test's log.
+//
+//   StandInGetProcAddress   for GetProcAddress: the W calls that 9x has as
+//                           stubs get such a stub, the calls 9x lacks are
+//                           not found, everything else is the real lookup
+//   StandInCreateFontIndirectA  for CreateFontIndirectA: the real call,
+//                           with the face asked for and the face given
+//   StandInGetVersionExA    for GetVersionExA: fails
+#include <windows.h>
+
+#include <type_traits>
+
+namespace {
+
+void Say(const char* format, ...) {
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    wvsprintfA(line, format, args);
+    va_end(args);
+    lstrcatA(line, "\n");
+    OutputDebugStringA(line);
+}
+
+// Text in the process's ANSI code page (what the A calls read) as UTF-8.
+void ToUtf8(const char* ansi, char (&out)[3 * LF_FACESIZE]) {
+    WCHAR wide[LF_FACESIZE];
+    if (MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide, LF_FACESIZE) == 0 ||
+        WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, sizeof out, nullptr, nullptr) == 0) {
+        lstrcpynA(out, "(unreadable)", sizeof out);
+    }
+}
+
+// Windows 95 to Me export these W calls, but each only fails.
+HWND WINAPI CreateWindowExWStub(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE,
+                                LPVOID) {
+    Say("CreateWindowExW: fails");
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return nullptr;
+}
+HFONT WINAPI CreateFontIndirectWStub(const LOGFONTW*) {
+    Say("CreateFontIndirectW: fails");
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return nullptr;
+}
+// Same parameters and calling convention as the real calls, so the stack
+// comes back as the caller left it.
+static_assert(std::is_same_v<decltype(&CreateWindowExWStub), decltype(&::CreateWindowExW)>);
+static_assert(std::is_same_v<decltype(&CreateFontIndirectWStub), decltype(&::CreateFontIndirectW)>);
+
+template <typename Fn>
+FARPROC AsFarProc(Fn fn) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(fn));
+}
+
+struct Answer {
+    const char* name;
+    FARPROC stub;  // null: the system has no such function
+};
+
+const Answer kAnswers[] = {
+    {"CreateWindowExW", AsFarProc(&CreateWindowExWStub)},
+    {"CreateFontIndirectW", AsFarProc(&CreateFontIndirectWStub)},
+    {"GetGlyphIndicesW", nullptr},                                      // Windows 2000 and later
+    {"SetDefaultDllDirectories", nullptr},                              // Windows 7 with KB2533623 and later
+    {"SetDllDirectoryA", nullptr},                                      // XP SP1 and later
+    {"ConvertStringSecurityDescriptorToSecurityDescriptorA", nullptr},  // 2000 and later
+};
+
+const char* BaseName(HMODULE module, char (&path)[MAX_PATH]) {
+    if (GetModuleFileNameA(module, path, MAX_PATH) == 0) return "(unknown module)";
+    const char* name = path;
+    for (const char* p = path; *p != '\0'; ++p) {
+        if (*p == '\\' || *p == '/') name = p + 1;
+    }
+    return name;
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) FARPROC WINAPI StandInGetProcAddress(HMODULE module, LPCSTR name) {
+    char path[MAX_PATH];
+    const char* moduleName = BaseName(module, path);
+    if (HIWORD(reinterpret_cast<UINT_PTR>(name)) == 0) {
+        const FARPROC real = GetProcAddress(module, name);
+        Say("GetProcAddress(%s, #%u): passed through, %s", moduleName,
+            static_cast<unsigned>(reinterpret_cast<UINT_PTR>(name)), real != nullptr ? "found" : "null");
+        return real;
+    }
+    for (const Answer& answer : kAnswers) {
+        if (lstrcmpA(name, answer.name) != 0) continue;
+        if (answer.stub != nullptr) {
+            Say("GetProcAddress(%s, %s): a stub that fails with ERROR_CALL_NOT_IMPLEMENTED", moduleName,
+                name);
+            return answer.stub;
+        }
+        Say("GetProcAddress(%s, %s): absent, ERROR_PROC_NOT_FOUND", moduleName, name);
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    const FARPROC real = GetProcAddress(module, name);
+    const DWORD error = GetLastError();
+    Say("GetProcAddress(%s, %s): passed through, %s", moduleName, name, real != nullptr ? "found" : "null");
+    SetLastError(error);
+    return real;
+}
+
+extern "C" __declspec(dllexport) HFONT WINAPI StandInCreateFontIndirectA(const LOGFONTA* font) {
+    const HFONT made = CreateFontIndirectA(font);
+    const DWORD error = GetLastError();
+    char asked[3 * LF_FACESIZE];
+    ToUtf8(font->lfFaceName, asked);
+    // The face the font mapper gives for it.
+    char given[3 * LF_FACESIZE] = "(none)";
+    if (made != nullptr) {
+        const HDC dc = CreateCompatibleDC(nullptr);
+        const HGDIOBJ old = SelectObject(dc, made);
+        char face[LF_FACESIZE];
+        if (GetTextFaceA(dc, LF_FACESIZE, face) > 0) ToUtf8(face, given);
+        SelectObject(dc, old);
+        DeleteDC(dc);
+    }
+    Say("CreateFontIndirectA: face \"%s\", height %ld, charset %u: the mapper gives \"%s\"", asked,
+        font->lfHeight, static_cast<unsigned>(font->lfCharSet), given);
+    SetLastError(error);
+    return made;
+}
+
+extern "C" __declspec(dllexport) BOOL WINAPI StandInGetVersionExA(LPOSVERSIONINFOA) {
+    Say("GetVersionExA: fails");
+    return FALSE;
+}
+
+static_assert(std::is_same_v<decltype(&StandInGetProcAddress), decltype(&::GetProcAddress)>);
+static_assert(std::is_same_v<decltype(&StandInCreateFontIndirectA), decltype(&::CreateFontIndirectA)>);
+static_assert(std::is_same_v<decltype(&StandInGetVersionExA), decltype(&::GetVersionExA)>);
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
