@@ -279,6 +279,11 @@ struct Form2Window {
         return static_cast<int>(message.wParam);
     }
 
+    void NoteFocus() {
+        const HWND focused = GetFocus();
+        if (focused != nullptr && IsChild(window, focused)) focus = focused;
+    }
+
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         switch (message) {
             case WM_COMMAND:
@@ -302,14 +307,23 @@ struct Form2Window {
                 // The label stands on the window's own background.
                 SetBkColor(reinterpret_cast<HDC>(wParam), kBackgroundColor);
                 return reinterpret_cast<LRESULT>(background);
+            // The button that had the focus gets it back, as in a dialog:
+            // it is noted when the window loses the focus, and given back
+            // when the window is active again and not minimised. Minimising
+            // need not deactivate the window, so it is noted then too.
+            case WM_SYSCOMMAND:
+                if ((wParam & 0xFFF0) == SC_MINIMIZE) NoteFocus();
+                break;
             case WM_ACTIVATE:
                 if (LOWORD(wParam) == WA_INACTIVE) {
-                    const HWND focused = GetFocus();
-                    if (focused != nullptr && IsChild(window, focused)) focus = focused;
+                    NoteFocus();
+                } else if (HIWORD(wParam) == 0) {
+                    SetFocus(focus);
+                    return 0;
                 }
                 break;
             case WM_SETFOCUS:
-                if (focus != nullptr) SetFocus(focus);
+                if (!IsIconic(window)) SetFocus(focus);
                 return 0;
             case WM_DESTROY:
                 PostQuitMessage(0);

@@ -35,9 +35,3 @@ foreach(_scenario IN LISTS _e2e_scenarios)
             $<TARGET_FILE:win9x_launcher>)
     set_tests_properties(e2e_${_scenario} PROPERTIES TIMEOUT 180)
 endforeach()
-# Restored with the button of its minimised title bar, the window gives the
-# focus to OK, not back to the Cancel that had it: the window saves the focus
-# only when it is deactivated, and under Wine with no window manager
-# minimising does not deactivate it. Enabled once the window keeps the focus
-# through a minimise.
-set_tests_properties(e2e_minimise_restore_buttons PROPERTIES DISABLED TRUE)
