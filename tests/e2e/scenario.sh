@@ -2,16 +2,18 @@
 # One end-to-end scenario: the real clearwick.exe in a fresh Wine prefix with
 # the demo product installed, answered with real mouse clicks or key presses.
 #
-#   scenario.sh NAME TOOL STANDIN PROBE LAUNCHER
+#   scenario.sh NAME TOOL STANDIN PROBE [LAUNCHER]
 #
 # NAME is one of the scenarios below; TOOL, STANDIN, PROBE and LAUNCHER are
 # the built clearwick.exe, glintfold_standin.exe, window_probe.exe and
-# win9x_launcher.exe. Run from the build folder (CTest does): the prefixes go
+# win9x_launcher.exe (which only the real9x_* scenarios use; harness.sh
+# says where it is by default). Run from the build folder (CTest does): the prefixes go
 # under ./wine, the logs, snapshots and screenshots under ./e2e/NAME.
 set -euo pipefail
 
 name=$1
-export E2E_TOOL=$2 E2E_STANDIN=$3 E2E_PROBE=$4 E2E_LAUNCHER=$5
+export E2E_TOOL=$2 E2E_STANDIN=$3 E2E_PROBE=$4
+if [ $# -ge 5 ]; then export E2E_LAUNCHER=$5; fi
 . "$(dirname "$0")/harness.sh"
 
 fail() {
