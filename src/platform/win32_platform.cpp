@@ -16,9 +16,53 @@ HWND ToHwnd(WindowHandle h) { return reinterpret_cast<HWND>(static_cast<UINT_PTR
 HKEY ToHkey(KeyHandle h) { return reinterpret_cast<HKEY>(static_cast<UINT_PTR>(h)); }
 KeyHandle FromHkey(HKEY h) { return static_cast<KeyHandle>(reinterpret_cast<UINT_PTR>(h)); }
 
-// Who may change the script: administrators and SYSTEM; users may read and
-// run it. Protected, so nothing is inherited from the folder it lies in.
-constexpr const char* kScriptSecurity = "D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200a9;;;BU)";
+// The well-known SIDs as Windows lays them out: revision 1, the number of
+// sub-authorities, the NT authority (5), the sub-authorities.
+constexpr BYTE kAdministrators[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};  // S-1-5-32-544
+constexpr BYTE kSystem[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};                        // S-1-5-18
+constexpr BYTE kUsers[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 2, 0, 0};          // S-1-5-32-545
+
+// The script's security: Administrators and SYSTEM may do anything with it,
+// Users may read and run it, and nobody else may touch it.
+struct ScriptSecurity {
+    SECURITY_DESCRIPTOR descriptor;
+    DWORD acl[20];  // the ACL and its three entries, 76 bytes
+
+    // False where the system has no ACLs: Windows 95 to Me have these calls
+    // as stubs that fail, or not at all. Looked up, since an import that the
+    // system lacks stops the exe from loading.
+    bool Make() {
+        using InitializeAclFn = BOOL(WINAPI*)(PACL, DWORD, DWORD);
+        using AddAccessAllowedAceFn = BOOL(WINAPI*)(PACL, DWORD, DWORD, PSID);
+        using InitializeSecurityDescriptorFn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, DWORD);
+        using SetSecurityDescriptorDaclFn = BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL);
+        using SetSecurityDescriptorControlFn =
+            BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, SECURITY_DESCRIPTOR_CONTROL, SECURITY_DESCRIPTOR_CONTROL);
+        const auto initializeAcl = LookUp<InitializeAclFn>("advapi32.dll", "InitializeAcl");
+        const auto allow = LookUp<AddAccessAllowedAceFn>("advapi32.dll", "AddAccessAllowedAce");
+        const auto initialize =
+            LookUp<InitializeSecurityDescriptorFn>("advapi32.dll", "InitializeSecurityDescriptor");
+        const auto setDacl = LookUp<SetSecurityDescriptorDaclFn>("advapi32.dll", "SetSecurityDescriptorDacl");
+        if (initializeAcl == nullptr || allow == nullptr || initialize == nullptr || setDacl == nullptr) {
+            return false;
+        }
+        const PACL list = reinterpret_cast<PACL>(acl);
+        if (!initializeAcl(list, sizeof acl, ACL_REVISION) ||
+            !allow(list, ACL_REVISION, FILE_ALL_ACCESS, const_cast<BYTE*>(kAdministrators)) ||
+            !allow(list, ACL_REVISION, FILE_ALL_ACCESS, const_cast<BYTE*>(kSystem)) ||
+            !allow(list, ACL_REVISION, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, const_cast<BYTE*>(kUsers)) ||
+            !initialize(&descriptor, SECURITY_DESCRIPTOR_REVISION) || !setDacl(&descriptor, TRUE, list, FALSE)) {
+            return false;
+        }
+        // Windows 2000 and later add the folder's inheritable entries to a
+        // new file's DACL unless it is protected; NT 4.0 never adds them,
+        // and has no such call.
+        const auto setControl =
+            LookUp<SetSecurityDescriptorControlFn>("advapi32.dll", "SetSecurityDescriptorControl");
+        if (setControl != nullptr) setControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+        return true;
+    }
+};
 
 }  // namespace
 
@@ -101,20 +145,12 @@ ErrorCode Win32Platform::WriteTextFile(const char* path, const std::string_view*
         }
     }
 
-    // Windows 2000 and later; Windows 95 to Me have no ACLs, and NT 4.0 gets
-    // the folder's.
-    using ConvertFn = BOOL(WINAPI*)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
-    const auto convert = LookUp<ConvertFn>("advapi32.dll",
-                                           "ConvertStringSecurityDescriptorToSecurityDescriptorA");
+    ScriptSecurity script;
     SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
-    if (convert != nullptr && !convert(kScriptSecurity, 1, &security.lpSecurityDescriptor, nullptr)) {
-        security.lpSecurityDescriptor = nullptr;
-    }
+    if (script.Make()) security.lpSecurityDescriptor = &script.descriptor;
     const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, &security, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-    const ErrorCode createError = GetLastError();
-    if (security.lpSecurityDescriptor != nullptr) LocalFree(security.lpSecurityDescriptor);
-    if (file == INVALID_HANDLE_VALUE) return createError;
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
     DWORD written = 0;
     ErrorCode error = ERROR_SUCCESS;
     if (!WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr)) {

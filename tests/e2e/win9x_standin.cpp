@@ -4,9 +4,10 @@
 // them. Every answer is told to the debugger (OutputDebugStringA), which
 // prints it to the test's log.
 //
-//   StandInGetProcAddress   for GetProcAddress: the W calls that 9x has as
-//                           stubs get such a stub, the calls 9x lacks are
-//                           not found, everything else is the real lookup
+//   StandInGetProcAddress   for GetProcAddress: the W and security calls
+//                           that 9x has as stubs get such a stub, the calls
+//                           9x lacks are not found, everything else is the
+//                           real lookup
 //   StandInCreateFontIndirectA  for CreateFontIndirectA: the real call,
 //                           with the face asked for and the face given
 //   StandInGetVersionExA    for GetVersionExA: fails
@@ -47,10 +48,36 @@ HFONT WINAPI CreateFontIndirectWStub(const LOGFONTW*) {
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
     return nullptr;
 }
+// They have no ACLs: the security calls are there, and fail the same way.
+BOOL WINAPI InitializeAclStub(PACL, DWORD, DWORD) {
+    Say("InitializeAcl: fails");
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+}
+BOOL WINAPI AddAccessAllowedAceStub(PACL, DWORD, DWORD, PSID) {
+    Say("AddAccessAllowedAce: fails");
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+}
+BOOL WINAPI InitializeSecurityDescriptorStub(PSECURITY_DESCRIPTOR, DWORD) {
+    Say("InitializeSecurityDescriptor: fails");
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+}
+BOOL WINAPI SetSecurityDescriptorDaclStub(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL) {
+    Say("SetSecurityDescriptorDacl: fails");
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+}
 // Same parameters and calling convention as the real calls, so the stack
 // comes back as the caller left it.
 static_assert(std::is_same_v<decltype(&CreateWindowExWStub), decltype(&::CreateWindowExW)>);
 static_assert(std::is_same_v<decltype(&CreateFontIndirectWStub), decltype(&::CreateFontIndirectW)>);
+static_assert(std::is_same_v<decltype(&InitializeAclStub), decltype(&::InitializeAcl)>);
+static_assert(std::is_same_v<decltype(&AddAccessAllowedAceStub), decltype(&::AddAccessAllowedAce)>);
+static_assert(std::is_same_v<decltype(&InitializeSecurityDescriptorStub),
+                             decltype(&::InitializeSecurityDescriptor)>);
+static_assert(std::is_same_v<decltype(&SetSecurityDescriptorDaclStub), decltype(&::SetSecurityDescriptorDacl)>);
 
 template <typename Fn>
 FARPROC AsFarProc(Fn fn) {
@@ -69,6 +96,11 @@ const Answer kAnswers[] = {
     {"SetDefaultDllDirectories", nullptr},                              // Windows 7 with KB2533623 and later
     {"SetDllDirectoryA", nullptr},                                      // XP SP1 and later
     {"ConvertStringSecurityDescriptorToSecurityDescriptorA", nullptr},  // 2000 and later
+    {"SetSecurityDescriptorControl", nullptr},                          // 2000 and later
+    {"InitializeAcl", AsFarProc(&InitializeAclStub)},
+    {"AddAccessAllowedAce", AsFarProc(&AddAccessAllowedAceStub)},
+    {"InitializeSecurityDescriptor", AsFarProc(&InitializeSecurityDescriptorStub)},
+    {"SetSecurityDescriptorDacl", AsFarProc(&SetSecurityDescriptorDaclStub)},
 };
 
 const char* BaseName(HMODULE module, char (&path)[MAX_PATH]) {
