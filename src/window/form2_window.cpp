@@ -262,7 +262,7 @@ struct Form2Window {
     int Run() {
         current = this;
         if (!Create()) {
-            form.platform_.RuntimeError(Failure::NoWindow, nullptr, GetLastError());
+            platform.RuntimeError(Failure::NoWindow, nullptr, GetLastError());
             return 1;
         }
         ShowWindow(window, SW_SHOWNORMAL);

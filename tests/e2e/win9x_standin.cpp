@@ -36,38 +36,31 @@ void ToUtf8(const char* ansi, char (&out)[3 * LF_FACESIZE]) {
     }
 }
 
+// What each of the stubs below does: tells the debugger, and fails as the
+// 9x stubs do.
+template <typename Result>
+Result NotImplemented(const char* name) {
+    Say("%s: fails", name);
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return Result();
+}
+
 // Windows 95 to Me export these W calls, but each only fails.
 HWND WINAPI CreateWindowExWStub(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE,
                                 LPVOID) {
-    Say("CreateWindowExW: fails");
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return nullptr;
+    return NotImplemented<HWND>("CreateWindowExW");
 }
-HFONT WINAPI CreateFontIndirectWStub(const LOGFONTW*) {
-    Say("CreateFontIndirectW: fails");
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return nullptr;
-}
+HFONT WINAPI CreateFontIndirectWStub(const LOGFONTW*) { return NotImplemented<HFONT>("CreateFontIndirectW"); }
 // They have no ACLs: the security calls are there, and fail the same way.
-BOOL WINAPI InitializeAclStub(PACL, DWORD, DWORD) {
-    Say("InitializeAcl: fails");
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
-}
+BOOL WINAPI InitializeAclStub(PACL, DWORD, DWORD) { return NotImplemented<BOOL>("InitializeAcl"); }
 BOOL WINAPI AddAccessAllowedAceStub(PACL, DWORD, DWORD, PSID) {
-    Say("AddAccessAllowedAce: fails");
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
+    return NotImplemented<BOOL>("AddAccessAllowedAce");
 }
 BOOL WINAPI InitializeSecurityDescriptorStub(PSECURITY_DESCRIPTOR, DWORD) {
-    Say("InitializeSecurityDescriptor: fails");
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
+    return NotImplemented<BOOL>("InitializeSecurityDescriptor");
 }
 BOOL WINAPI SetSecurityDescriptorDaclStub(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL) {
-    Say("SetSecurityDescriptorDacl: fails");
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
+    return NotImplemented<BOOL>("SetSecurityDescriptorDacl");
 }
 // Same parameters and calling convention as the real calls, so the stack
 // comes back as the caller left it.
