@@ -5,6 +5,12 @@
 # tests drive it with; git, whose last commit gives the exe its time stamp;
 # osslsigncode and openssl, which sign a release and check it. Runs as root,
 # or through sudo when there is one.
+#
+#   scripts/install-deps.sh           what the build and the tests need
+#   scripts/install-deps.sh --guest   that, and what makes and starts the
+#                                     emulated machine (scripts/win32-run.sh)
+#   scripts/install-deps.sh --list    print the first list, one a line: the
+#                                     emulated machine is made with it too
 set -euo pipefail
 
 packages=(
@@ -12,8 +18,14 @@ packages=(
     g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
     wine wine32 wine64 xvfb xdotool x11-utils x11-apps netpbm
     icoutils fonts-nanum fonts-droid-fallback fonts-wine python3 locales
-    nsis libx11-dev git osslsigncode openssl
+    nsis libx11-dev git make osslsigncode openssl
 )
+case ${1:-} in
+    --list) printf '%s\n' "${packages[@]}"; exit 0 ;;
+    --guest) packages+=(qemu-system-x86 mmdebstrap e2fsprogs) ;;
+    "") ;;
+    *) echo "usage: scripts/install-deps.sh [--guest | --list]" >&2; exit 2 ;;
+esac
 
 sudo=
 if [ "$(id -u)" -ne 0 ]; then sudo=sudo; fi

@@ -1,7 +1,284 @@
 #!/usr/bin/env bash
-# Runs a command where 32-bit Windows programs run under Wine: here, when
-# this host runs i386 code.
+# Runs a command where 32-bit Windows programs run under Wine.
 #
 #   scripts/win32-run.sh COMMAND [ARG...]
+#
+# Where this host runs i386 code, COMMAND simply runs here. Where it does not
+# (a kernel with its 32-bit emulation off: neither Wine's 32-bit loader nor
+# its WoW64 can start there), COMMAND runs inside an emulated Debian 12
+# machine that can, made from Debian's packages alone and kept in a cache:
+#   - the repository is shared with it at the same absolute path, so the
+#     build tree's paths hold; COMMAND runs in the same folder, with the
+#     CLEARWICK_*, E2E_*, WINE*, CI, CTEST_* and SOURCE_DATE_EPOCH variables;
+#   - Wine prefixes live on the machine's own scratch disk, and Xvfb on its
+#     tmpfs, never on the share: CLEARWICK_WINE_DIR points there;
+#   - COMMAND's output reaches this terminal as it is written, and this
+#     script exits with COMMAND's status. The machine's console log is
+#     build/guest/console.log.
+# Build on the host first: in the machine, compilers run several times slower.
+#
+# CLEARWICK_GUEST=1      the emulated machine even where this host runs i386
+#                        code (to try that path)
+# CLEARWICK_GUEST_CACHE  where the machine's image is kept (default
+#                        ~/.cache/clearwick-guest; remove it to drop it)
 set -euo pipefail
-exec "$@"
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/.." && pwd)
+
+if [ $# -eq 0 ]; then
+    echo "usage: scripts/win32-run.sh COMMAND [ARG...]" >&2
+    exit 2
+fi
+say() { printf 'win32-run: %s\n' "$*" >&2; }
+die() {
+    say "FAILED: $*"
+    exit 1
+}
+
+# A static i386 ELF program of 96 bytes that exits with status 42 through the
+# 32-bit system call gate: the least that a host which runs Wine's 32-bit
+# side must run. Its bytes: the ELF header, one PT_LOAD, then
+#   mov eax, 1 ; mov ebx, 42 ; int 0x80
+i386_probe='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80'
+
+# True when this machine runs the probe. It is written into the build folder,
+# where the project's own programs run, not /tmp, which may be noexec.
+runs_i386() {
+    local probe status=0
+    mkdir -p "$repo/build"
+    probe=$(mktemp "$repo/build/.i386-probe.XXXXXX")
+    printf "$i386_probe" >"$probe"
+    chmod +x "$probe"
+    "$probe" 2>/dev/null || status=$?
+    rm -f "$probe"
+    [ "$status" = 42 ]
+}
+
+# Inside the machine, or on a host that runs i386 code: here.
+if [ -n "${CLEARWICK_IN_GUEST:-}" ]; then exec "$@"; fi
+if [ "${CLEARWICK_GUEST:-}" != 1 ] && runs_i386; then exec "$@"; fi
+
+# --- The machine's image ----------------------------------------------------
+suite=bookworm
+sudo=
+if [ "$(id -u)" -ne 0 ]; then sudo=sudo; fi
+case $repo$PWD in
+    *[[:space:]]*) die "the emulated machine cannot share a path with spaces: $repo" ;;
+esac
+
+# PID 1 of the machine: mounts what a Linux system needs and the host's
+# repository at its own path (both from the kernel's command line), runs the
+# session script that the host wrote there, and powers off.
+guest_init() {
+    cat <<'INIT'
+#!/bin/sh
+PATH=/usr/sbin:/usr/bin:/sbin:/bin
+# The initramfs leaves /proc, /sys and /dev mounted.
+mountpoint -q /proc || mount -t proc proc /proc
+mountpoint -q /sys || mount -t sysfs sysfs /sys
+mountpoint -q /dev || mount -t devtmpfs devtmpfs /dev
+mkdir -p /dev/pts /dev/shm
+mount -t devpts devpts /dev/pts
+mount -t tmpfs tmpfs /dev/shm
+mount -t tmpfs tmpfs /run
+mount -t tmpfs -o size=75% tmpfs /tmp
+ip link set lo up
+for word in $(cat /proc/cmdline); do
+    case $word in
+        clearwick.share=*) share=${word#*=} ;;
+        clearwick.session=*) session=${word#*=} ;;
+    esac
+done
+modprobe -a 9pnet_virtio 9p virtio_console 2>/dev/null
+mkdir -p "$share"
+if mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,cache=loose share "$share"; then
+    /bin/bash "$session"
+    echo "clearwick-init: the session ended with status $?"
+    umount "$share"
+else
+    echo "clearwick-init: cannot mount the host's $share"
+fi
+sync
+echo o >/proc/sysrq-trigger
+INIT
+}
+
+# Makes the image in DIR: the kernel and initrd that Debian's
+# linux-image-amd64 installs, and an ext4 root file system with the
+# packages that scripts/install-deps.sh installs on a host, the i386
+# architecture added, and the locales that the tests use.
+make_image() {
+    local dir=$1 root=$1/root packages mb
+    rm -rf "$dir"
+    mkdir -p "$root"
+    packages=$("$repo/scripts/install-deps.sh" --list | tr '\n' ',')linux-image-amd64,kmod,iproute2,procps
+    guest_init >"$dir/clearwick-init"
+    $sudo mmdebstrap --variant=minbase --architectures=amd64,i386 --include="$packages" \
+        --aptopt='APT::Install-Recommends "false"' \
+        --customize-hook="install -m 755 '$dir/clearwick-init' \"\$1/sbin/clearwick-init\"" \
+        --customize-hook='sed -i -e "s/^# *\(en_US\|ko_KR\).UTF-8 UTF-8/\1.UTF-8 UTF-8/" "$1/etc/locale.gen"' \
+        --customize-hook='chroot "$1" locale-gen' \
+        --customize-hook='echo clearwick-guest >"$1/etc/hostname"' \
+        "$suite" "$root" || return 1
+    cp "$root"/boot/vmlinuz-* "$dir/vmlinuz"
+    cp "$root"/boot/initrd.img-* "$dir/initrd.img"
+    # Room for what the tests write on the root (Wine's prefixes go to /tmp).
+    mb=$(($($sudo du -sm "$root" | cut -f1) + 1024))
+    $sudo mke2fs -q -t ext4 -L clearwick -d "$root" "$dir/root.img" "${mb}M" || return 1
+    $sudo rm -rf "$root" "$dir/clearwick-init"
+    $sudo chown -R "$(id -u):$(id -g)" "$dir"
+    (cd "$dir" && sha256sum vmlinuz initrd.img root.img >SHA256SUMS)
+}
+
+# The cache entry is named after what the image is made from: the recipe
+# above, the package list and the suite. It is used only once it is whole
+# (its stamp is written last) and its files match their sums.
+cache=${CLEARWICK_GUEST_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/clearwick-guest}
+key=$({ declare -f make_image guest_init; "$repo/scripts/install-deps.sh" --list; echo "$suite"; } |
+    sha256sum | cut -c1-16)
+image=$cache/debian12-$key
+image_ok() { [ -f "$1/.ready" ] && (cd "$1" && sha256sum --quiet --strict -c SHA256SUMS >/dev/null 2>&1); }
+
+"$repo/scripts/install-deps.sh" --guest >&2 || die "installing qemu and mmdebstrap"
+mkdir -p "$cache"
+exec 8>"$cache/.lock"
+flock 8
+if ! image_ok "$image"; then
+    [ -e "$image" ] && say "the cached machine in $image is incomplete or damaged: making it anew"
+    say "making the emulated Debian 12 machine in $image (once; some minutes)..."
+    started=$SECONDS
+    mkdir -p "$repo/build/guest"
+    if ! make_image "$image.new" >"$repo/build/guest/make.log" 2>&1; then
+        tail -n 30 "$repo/build/guest/make.log" >&2
+        $sudo rm -rf "$image.new"
+        die "making the machine's image (mmdebstrap, mke2fs); the log is build/guest/make.log"
+    fi
+    touch "$image.new/.ready"
+    rm -rf "$image"
+    mv "$image.new" "$image"
+    # Only the current image is kept.
+    find "$cache" -mindepth 1 -maxdepth 1 -type d ! -path "$image" -exec rm -rf {} +
+    say "made in $((SECONDS - started)) s: $(du -sh --apparent-size "$image" | cut -f1) ($(du -sh "$image" | cut -f1) on disk)"
+fi
+flock -u 8
+
+# --- One session --------------------------------------------------------------
+run=$repo/build/guest
+rm -rf "$run/session"
+mkdir -p "$run/session"
+
+# The session script: COMMAND, its folder and its variables, quoted for bash.
+{
+    echo '#!/bin/bash'
+    echo "run=$(printf %q "$run/session")"
+    cat <<'SESSION'
+# The command's output goes to the host's terminal through a virtio port.
+for port in /sys/class/virtio-ports/*; do
+    [ "$(cat "$port/name" 2>/dev/null)" = clearwick.out ] && exec >"/dev/${port##*/}" 2>&1
+done
+touch "$run/started"
+export HOME=/root LANG=C.UTF-8 PATH=/usr/local/bin:/usr/bin:/bin:/usr/local/sbin:/usr/sbin:/sbin
+mkdir -p /scratch
+mount -o noatime,discard /dev/vdb /scratch
+export CLEARWICK_IN_GUEST=1 CLEARWICK_WINE_DIR=/scratch/wine
+# The share belongs to the host's user, who may not be root here.
+git config --global --add safe.directory '*'
+SESSION
+    printf '%s\n' "$(declare -f runs_i386)" "i386_probe=$(printf %q "$i386_probe")"
+    for name in $(compgen -e); do
+        case $name in
+            CLEARWICK_GUEST* | CLEARWICK_WINE_DIR) ;;
+            CI | CLEARWICK_* | E2E_* | WINE* | CTEST_* | SOURCE_DATE_EPOCH)
+                echo "export $name=$(printf %q "${!name}")" ;;
+        esac
+    done
+    echo "repo=$(printf %q "$repo")"
+    echo "cd $(printf %q "$PWD")"
+    cat <<'SESSION'
+if ! runs_i386; then
+    echo "win32-run: FAILED: the emulated machine does not run i386 code either"
+    echo 1 >"$run/status"
+    exit
+fi
+status=0
+SESSION
+    printf '%q ' "$@"
+    echo '|| status=$?'
+    echo 'echo "$status" >"$run/status"'
+} >"$run/session/session.sh"
+
+# This run's FIFO for the output, and its scratch disk: a sparse ext4 image
+# for the Wine prefixes. Wine keeps the DOS attributes (hidden, system) in
+# extended attributes, which this kernel's tmpfs does not keep.
+host_tmp=$(mktemp -d "${TMPDIR:-/var/tmp}/clearwick-guest.XXXXXX")
+fifo=$host_tmp/out
+mkfifo "$fifo"
+mke2fs -q -t ext4 -O ^has_journal -L scratch "$host_tmp/scratch.img" 64G >/dev/null 2>&1 ||
+    die "making the machine's scratch disk in $host_tmp"
+
+# TCG, qemu's own translator, works on any x86-64 host. KVM is no help on
+# ours: where /dev/kvm opens at all, it is nested, and the guest never
+# reaches its console. Why -cpu qemu64 and not max: under TCG, max gives the
+# guest SMAP and PKU, and Debian 12's kernel then oopses in the user copies
+# of every 32-bit Wine process. qemu64 is the plain x86-64 that Debian's
+# amd64 needs.
+qemu=(qemu-system-x86_64 -accel tcg -cpu qemu64 -smp 2 -m 8G
+    -nodefaults -display none -no-reboot -nic none
+    -kernel "$image/vmlinuz" -initrd "$image/initrd.img"
+    -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 panic=-1 mitigations=off init=/sbin/clearwick-init clearwick.share=$repo clearwick.session=$run/session/session.sh"
+    # The root disk is a throwaway snapshot: the image never changes.
+    -drive "file=$image/root.img,format=raw,if=virtio,snapshot=on,cache=unsafe"
+    -drive "file=$host_tmp/scratch.img,format=raw,if=virtio,cache=unsafe,discard=unmap"
+    -fsdev "local,id=share,path=$repo,security_model=none,multidevs=remap"
+    -device virtio-9p-pci,fsdev=share,mount_tag=share
+    -serial "file:$run/console.log"
+    -device virtio-serial-pci
+    -chardev "file,id=out,path=$fifo"
+    -device virtserialport,chardev=out,name=clearwick.out)
+
+qemu_pid= cat_pid=
+stop_qemu() {
+    local pid
+    for pid in $qemu_pid $cat_pid; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    qemu_pid= cat_pid=
+    rm -rf "$host_tmp"
+}
+trap stop_qemu EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+
+say "running in the emulated machine: $*"
+# The port's bytes reach this script's own standard output through a FIFO:
+# qemu opening that file itself would write past what this script writes.
+cat "$fifo" &
+cat_pid=$!
+"${qemu[@]}" </dev/null >"$run/qemu.log" 2>&1 &
+qemu_pid=$!
+boot_limit=${CLEARWICK_GUEST_BOOT_TIMEOUT:-300}
+started=$SECONDS
+until [ -e "$run/session/started" ]; do
+    if ! kill -0 "$qemu_pid" 2>/dev/null; then
+        wait "$qemu_pid" || true
+        qemu_pid=
+        cat "$run/qemu.log" >&2
+        tail -n 20 "$run/console.log" >&2 2>/dev/null || true
+        die "booting the machine: qemu ended before the session started (console: build/guest/console.log)"
+    fi
+    if [ $((SECONDS - started)) -ge "$boot_limit" ]; then
+        tail -n 20 "$run/console.log" >&2 || true
+        die "booting the machine: no session after $boot_limit s (console: build/guest/console.log)"
+    fi
+    sleep 0.5
+done
+say "booted in $((SECONDS - started)) s"
+wait "$qemu_pid" || true
+wait "$cat_pid" || true
+qemu_pid= cat_pid=
+if [ ! -f "$run/session/status" ]; then
+    tail -n 20 "$run/console.log" >&2 || true
+    die "the machine ended without the command's status (console: build/guest/console.log)"
+fi
+exit "$(cat "$run/session/status")"
