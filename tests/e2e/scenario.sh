@@ -195,12 +195,12 @@ expect_hangul_fonts() {
 expect_box_text() {
     local title=$1
     wait_until 15 _box_reads "$@" ||
-        fail "no message box \"$title\" reads \"$2\" (shows: $(control_text "$title" 65535 '#32770'))"
-    e2e_log "message box: $(control_text "$title" 65535 '#32770')"
+        fail "no message box \"$title\" reads \"$2\" (shows: $(control_text "$title" 65535 box))"
+    e2e_log "message box: $(control_text "$title" 65535 box)"
 }
 _box_reads() {
     local actual
-    actual=$(control_text "$1" 65535 '#32770') || return 1
+    actual=$(control_text "$1" 65535 box) || return 1
     if [ -n "${3:-}" ]; then [[ $actual == *"$2"* ]]; else [ "$actual" = "$2" ]; fi
 }
 
@@ -457,9 +457,9 @@ real9x_no_version() {
     click_control Clearwick 101
     expect_box_text Clearwick "Error Getting Version Information"
     [ "$(product_closes)" = 0 ] || fail "the product was closed before the version box was dismissed"
-    click_control Clearwick 1 '#32770'
+    click_control Clearwick 1 box
     expect_box_text Clearwick "could not find out which version" part
-    click_control Clearwick 1 '#32770'
+    click_control Clearwick 1 box
     expect_tool_ended failed
     e2e_log "clearwick.exe ended with status $E2E_STATUS"
     expect_product_closed
