@@ -167,12 +167,13 @@ expect_focus() {
 # calls it then made failed.
 expect_9x_lookups() {
     local log=$E2E_WORK/win9x.log line
-    for line in 'GetProcAddress(user32.dll, CreateWindowExW): a stub' \
+    for line in 'GetProcAddress(user32.dll, CreateDialogIndirectParamW): a stub' \
+        'GetProcAddress(user32.dll, CreateWindowExW): a stub' \
         'GetProcAddress(GDI32.dll, CreateFontIndirectW): a stub' \
         'GetProcAddress(GDI32.dll, GetGlyphIndicesW): absent' \
         'GetProcAddress(kernel32.dll, SetDefaultDllDirectories): absent' \
         'GetProcAddress(kernel32.dll, SetDllDirectoryA): absent' \
-        'CreateWindowExW: fails' 'CreateFontIndirectW: fails'; do
+        'CreateDialogIndirectParamW: fails' 'CreateWindowExW: fails' 'CreateFontIndirectW: fails'; do
         grep -qiF "$line" "$log" || fail "the launcher's log has no \"$line\""
     done
     grep '^GetProcAddress(' "$log" | while read -r line; do e2e_log "$line"; done
@@ -466,8 +467,9 @@ real9x_no_version() {
     expect_autorun_gone_only
 }
 
-# Tab and Shift+Tab move the focus between the buttons; Space on Cancel ends
-# the tool with nothing changed.
+# Tab and Shift+Tab move the focus between the buttons, and neither becomes
+# the default button on the way: Enter on OK then does nothing. Space on
+# Cancel ends the tool with nothing changed.
 tab_space_cancel() {
     e2e_begin "$name" winxp
     demo_install
@@ -477,7 +479,7 @@ tab_space_cancel() {
     expect_focus 101
     press_keys Clearwick Tab
     expect_focus 102
-    press_keys Clearwick shift+Tab
+    press_keys Clearwick shift+Tab Return
     expect_focus 101
     press_keys Clearwick Tab
     expect_focus 102

@@ -46,6 +46,9 @@ Result NotImplemented(const char* name) {
 }
 
 // Windows 95 to Me export these W calls, but each only fails.
+HWND WINAPI CreateDialogIndirectParamWStub(HINSTANCE, LPCDLGTEMPLATEW, HWND, DLGPROC, LPARAM) {
+    return NotImplemented<HWND>("CreateDialogIndirectParamW");
+}
 HWND WINAPI CreateWindowExWStub(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE,
                                 LPVOID) {
     return NotImplemented<HWND>("CreateWindowExW");
@@ -64,6 +67,8 @@ BOOL WINAPI SetSecurityDescriptorDaclStub(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL
 }
 // Same parameters and calling convention as the real calls, so the stack
 // comes back as the caller left it.
+static_assert(std::is_same_v<decltype(&CreateDialogIndirectParamWStub),
+                             decltype(&::CreateDialogIndirectParamW)>);
 static_assert(std::is_same_v<decltype(&CreateWindowExWStub), decltype(&::CreateWindowExW)>);
 static_assert(std::is_same_v<decltype(&CreateFontIndirectWStub), decltype(&::CreateFontIndirectW)>);
 static_assert(std::is_same_v<decltype(&InitializeAclStub), decltype(&::InitializeAcl)>);
@@ -83,6 +88,7 @@ struct Answer {
 };
 
 const Answer kAnswers[] = {
+    {"CreateDialogIndirectParamW", AsFarProc(&CreateDialogIndirectParamWStub)},
     {"CreateWindowExW", AsFarProc(&CreateWindowExWStub)},
     {"CreateFontIndirectW", AsFarProc(&CreateFontIndirectWStub)},
     {"GetGlyphIndicesW", nullptr},                                      // Windows 2000 and later

@@ -1,7 +1,7 @@
 // Starts clearwick.exe under Wine and reads its window back from outside:
-// title, client size at the display's DPI, each control's class, UTF-16
-// text and position, the focus; then clicks Cancel with real mouse input
-// and checks that the process ended having changed nothing.
+// title, class, client size at the display's DPI, each control's class,
+// UTF-16 text and position, the focus; then clicks Cancel with real mouse
+// input and checks that the process ended having changed nothing.
 //
 // Before the click it also looks from inside the running tool, through
 // control_fonts_probe.dll, which sits beside clearwick.exe: the tool must not
@@ -238,7 +238,7 @@ int main(int argc, char** argv) {
     GUITHREADINFO gui = {};
     gui.cbSize = sizeof gui;
     for (int i = 0; i < 400; ++i) {
-        form = FindWindowA("ClearwickForm2", "Clearwick");
+        form = FindWindowA(nullptr, "Clearwick");
         if (form != nullptr && IsWindowVisible(form) && GetGUIThreadInfo(process.dwThreadId, &gui) &&
             gui.hwndFocus != nullptr) {
             break;
@@ -249,6 +249,9 @@ int main(int argc, char** argv) {
     if (form == nullptr) return 1;
 
     CHECK(TextOf(form) == L"Clearwick");
+    // A dialog box, which screen readers read aloud as it opens.
+    std::printf("window class %s\n", ClassOf(form).c_str());
+    CHECK(ClassOf(form) == "#32770");
     RECT client;
     GetClientRect(form, &client);
     std::printf("client area %ldx%ld at %d dpi\n", client.right, client.bottom, dpi);
