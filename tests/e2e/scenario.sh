@@ -467,6 +467,23 @@ real9x_no_version() {
     expect_autorun_gone_only
 }
 
+# The dialog cannot be made (as when the system is out of window memory): the
+# run-time error report says so, and the tool ends with a non-zero exit,
+# having changed nothing. The box is dismissed with the mouse.
+real9x_no_window() {
+    e2e_begin "$name" win98
+    demo_install --short
+    snapshot "$E2E_WORK/before.txt"
+    start_product
+    start_tool_9x --fail-window
+    expect_box_text Clearwick "Clearwick could not open its window. Nothing was changed." part
+    click_control Clearwick 1 box
+    expect_tool_ended failed
+    e2e_log "clearwick.exe ended with status $E2E_STATUS"
+    expect_product_untouched
+    expect_unchanged
+}
+
 # Tab and Shift+Tab move the focus between the buttons, and neither becomes
 # the default button on the way: Enter on OK then does nothing. Space on
 # Cancel ends the tool with nothing changed.
@@ -556,7 +573,7 @@ case $name in
     nt_ok | 9x_ok | win95_ok | winme_ok | win32s_ok | nt40_ok | win2k_ok | win7_ok | win10_ok | \
         win10_wow64_ok | cancel | close_box | space_ok | escape | no_product | decoys | \
         from_larkvane | korean | real9x_korean | real9x_western | real9x_no_version | \
-        tab_space_cancel | minimise_restore | minimise_restore_buttons | harness)
+        real9x_no_window | tab_space_cancel | minimise_restore | minimise_restore_buttons | harness)
         "$name"
         ;;
     *)

@@ -11,6 +11,8 @@
 //   StandInCreateFontIndirectA  for CreateFontIndirectA: the real call,
 //                           with the face asked for and the face given
 //   StandInGetVersionExA    for GetVersionExA: fails
+//   StandInCreateDialogIndirectParamA  for CreateDialogIndirectParamA: fails,
+//                           as when the system is out of window memory
 #include <windows.h>
 
 #include <type_traits>
@@ -166,8 +168,17 @@ extern "C" __declspec(dllexport) BOOL WINAPI StandInGetVersionExA(LPOSVERSIONINF
     return FALSE;
 }
 
+extern "C" __declspec(dllexport) HWND WINAPI StandInCreateDialogIndirectParamA(HINSTANCE, LPCDLGTEMPLATEA,
+                                                                                HWND, DLGPROC, LPARAM) {
+    Say("CreateDialogIndirectParamA: fails");
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
 static_assert(std::is_same_v<decltype(&StandInGetProcAddress), decltype(&::GetProcAddress)>);
 static_assert(std::is_same_v<decltype(&StandInCreateFontIndirectA), decltype(&::CreateFontIndirectA)>);
 static_assert(std::is_same_v<decltype(&StandInGetVersionExA), decltype(&::GetVersionExA)>);
+static_assert(std::is_same_v<decltype(&StandInCreateDialogIndirectParamA),
+                             decltype(&::CreateDialogIndirectParamA)>);
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
