@@ -1,10 +1,15 @@
 // Form2's window and the program's start.
 //
-// The window is made in code. Its Korean texts are stored as code page 949
-// bytes. Wherever the system has the W calls and a code page 949 table, the
-// texts become UTF-16 and the controls and fonts are made with the W calls,
-// so they read right whatever the system's ANSI code page. Where the W calls
-// are missing or fail (a real 9x has them as stubs that answer
+// The window is a dialog box of the system's dialog class, which screen
+// readers read aloud as it opens: the question, not only the focused button.
+// A template in memory gives its frame and title; the controls are made in
+// code, laid out in twips at the display's DPI.
+//
+// The Korean texts are stored as code page 949 bytes. Wherever the system
+// has the W calls and a code page 949 table, the texts become UTF-16 and the
+// dialog, its controls and fonts are made with the W calls, so they read
+// right whatever the system's ANSI code page. Where the W calls are missing
+// or fail (a real 9x has them as stubs that answer
 // ERROR_CALL_NOT_IMPLEMENTED), the A calls take the bytes as they are, which
 // a Korean system reads in its own ANSI code page. Windows 95 lacks the W
 // calls, so they are looked up at run time, never imported.
@@ -21,13 +26,14 @@
 namespace clearwick {
 namespace {
 
-constexpr char kClassName[] = "ClearwickForm2";
+constexpr DWORD kStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;  // a small fixed window
 constexpr int kLabel1Id = 100;
 // Not IDOK (1) or IDCANCEL (2): the dialog keys send those, and neither
 // button is the window's default or cancel button.
 constexpr int kCmdOkId = 101;
 constexpr int kCmdCancelId = 102;
 
+using CreateDialogIndirectParamWFn = HWND(WINAPI*)(HINSTANCE, LPCDLGTEMPLATEW, HWND, DLGPROC, LPARAM);
 using CreateWindowExWFn = HWND(WINAPI*)(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND,
                                         HMENU, HINSTANCE, LPVOID);
 using CreateFontIndirectWFn = HFONT(WINAPI*)(const LOGFONTW*);
@@ -35,6 +41,8 @@ using GetGlyphIndicesWFn = DWORD(WINAPI*)(HDC, LPCWSTR, int, LPWORD, DWORD);
 
 // The W calls, where this system has them.
 struct WideCalls {
+    CreateDialogIndirectParamWFn createDialogIndirectParamW =
+        LookUp<CreateDialogIndirectParamWFn>("user32.dll", "CreateDialogIndirectParamW");
     CreateWindowExWFn createWindowExW = LookUp<CreateWindowExWFn>("user32.dll", "CreateWindowExW");
     CreateFontIndirectWFn createFontIndirectW =
         LookUp<CreateFontIndirectWFn>("gdi32.dll", "CreateFontIndirectW");
@@ -78,7 +86,7 @@ struct Form2Window {
     HWND window = nullptr;
     HWND cmdOK = nullptr;
     HWND cmdCancel = nullptr;
-    HWND focus = nullptr;  // the control that gets the focus back on activation
+    HWND focus = nullptr;  // the button that had the focus last
     HBRUSH background = nullptr;
     HFONT labelFont = nullptr;
     HFONT defaultFont = nullptr;
@@ -197,16 +205,8 @@ struct Form2Window {
         return control;
     }
 
-    // The window and its controls, laid out and measured on the screen's DC.
-    bool Create() {
-        const HDC screen = GetDC(nullptr);
-        const bool made = Create(screen);
-        ReleaseDC(nullptr, screen);
-        return made;
-    }
-
+    // The dialog, and its controls measured and laid out on the screen's DC.
     bool Create(HDC screen) {
-        const HINSTANCE instance = GetModuleHandleA(nullptr);
         dpiX = GetDeviceCaps(screen, LOGPIXELSX);
         dpiY = GetDeviceCaps(screen, LOGPIXELSY);
         const char* face = ChooseHangulFace(screen);
@@ -220,73 +220,75 @@ struct Form2Window {
         GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof gui, &gui);
         defaultFont = CreateHangulFont(face, gui.lfHeight != 0 ? gui.lfHeight : FontHeightForCentipoints(800, dpiY));
 
-        WNDCLASSA windowClass;
-        std::memset(&windowClass, 0, sizeof windowClass);
-        windowClass.lpfnWndProc = Procedure;
-        windowClass.hInstance = instance;
-        windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_CLEARWICK));
-        windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
-        windowClass.hbrBackground = background;
-        windowClass.lpszClassName = kClassName;
-        if (RegisterClassA(&windowClass) == 0) return false;
+        // The template: the style; no extended style, controls, place, size,
+        // menu or class (the system's dialog class); the title.
+        alignas(4) WORD words[11 + sizeof kProgramTitle] = {LOWORD(kStyle), HIWORD(kStyle)};
+        for (unsigned i = 0; i < sizeof kProgramTitle; ++i) words[11 + i] = kProgramTitle[i];
+        const DLGTEMPLATE* dialog = reinterpret_cast<const DLGTEMPLATE*>(words);
+        const HINSTANCE instance = GetModuleHandleA(nullptr);
+        if (wide.createDialogIndirectParamW != nullptr) {
+            window = wide.createDialogIndirectParamW(instance, dialog, nullptr, Procedure, 0);
+        }
+        if (window == nullptr) window = CreateDialogIndirectParamA(instance, dialog, nullptr, Procedure, 0);
+        if (window == nullptr) return false;
+        platform.SetOwnerWindow(static_cast<WindowHandle>(reinterpret_cast<UINT_PTR>(window)));
+        SendMessageA(window, WM_SETICON, ICON_BIG,
+                     reinterpret_cast<LPARAM>(LoadIconA(instance, MAKEINTRESOURCEA(IDI_CLEARWICK))));
 
-        // A small fixed window, centred in the work area.
-        const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-        RECT frame = {0, 0, TwipsToPixels(kClientWidthTwips, dpiX),
-                      TwipsToPixels(kClientHeightTwips, dpiY)};
-        AdjustWindowRectEx(&frame, style, FALSE, 0);
+        // Its client area in twips, centred in the work area.
+        RECT frame = {0, 0, TwipsToPixels(kClientWidthTwips, dpiX), TwipsToPixels(kClientHeightTwips, dpiY)};
+        AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
         const int width = frame.right - frame.left;
         const int height = frame.bottom - frame.top;
         RECT work;
         if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0)) {
             work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
         }
-        window = CreateWindowExA(0, kClassName, kProgramTitle, style,
-                                 work.left + (work.right - work.left - width) / 2,
-                                 work.top + (work.bottom - work.top - height) / 2, width, height,
-                                 nullptr, nullptr, instance, nullptr);
-        if (window == nullptr) return false;
-        platform.SetOwnerWindow(static_cast<WindowHandle>(reinterpret_cast<UINT_PTR>(window)));
+        MoveWindow(window, work.left + (work.right - work.left - width) / 2,
+                   work.top + (work.bottom - work.top - height) / 2, width, height, FALSE);
 
-        // Created in tab order.
+        // In tab order; the buttons tell when they get the focus.
         CreateControl(screen, "STATIC", L"STATIC", kLabel1Text, SS_LEFTNOWORDWRAP | SS_NOPREFIX,
                       kLabel1Rect, kLabel1Id, labelFont);
-        cmdOK = CreateControl(screen, "BUTTON", L"BUTTON", kCmdOkText, BS_PUSHBUTTON | WS_TABSTOP,
-                              kCmdOkRect, kCmdOkId, defaultFont);
-        cmdCancel = CreateControl(screen, "BUTTON", L"BUTTON", kCmdCancelText,
-                                  BS_PUSHBUTTON | WS_TABSTOP, kCmdCancelRect, kCmdCancelId, defaultFont);
-        focus = cmdOK;
+        const DWORD button = BS_PUSHBUTTON | BS_NOTIFY | WS_TABSTOP;
+        cmdOK = CreateControl(screen, "BUTTON", L"BUTTON", kCmdOkText, button, kCmdOkRect, kCmdOkId,
+                              defaultFont);
+        cmdCancel = CreateControl(screen, "BUTTON", L"BUTTON", kCmdCancelText, button, kCmdCancelRect,
+                                  kCmdCancelId, defaultFont);
+        // OK has the focus, by SetFocus: the dialog manager's own moves of
+        // the focus make the button they reach the default one.
+        SetFocus(cmdOK);
         return true;
     }
 
     int Run() {
         current = this;
-        if (!Create()) {
-            platform.RuntimeError(Failure::NoWindow, nullptr, GetLastError());
+        const HDC screen = GetDC(nullptr);
+        const bool made = Create(screen);
+        const ErrorCode error = GetLastError();  // before ReleaseDC can change it
+        ReleaseDC(nullptr, screen);
+        if (!made) {
+            platform.RuntimeError(Failure::NoWindow, nullptr, error);
             return 1;
         }
         ShowWindow(window, SW_SHOWNORMAL);
-        UpdateWindow(window);
 
+        // A modeless dialog's loop: Tab, Shift+Tab and Space between the buttons.
         MSG message;
         while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-            // Tab, Shift+Tab and Space between the buttons, as in a dialog.
             if (IsDialogMessageA(window, &message)) continue;
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }
-        current = nullptr;
         return static_cast<int>(message.wParam);
     }
 
-    void NoteFocus() {
-        const HWND focused = GetFocus();
-        if (focused != nullptr && IsChild(window, focused)) focus = focused;
-    }
-
-    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    // What the dialog manager leaves to the dialog, and where this one
+    // differs from a dialog's habits.
+    INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         switch (message) {
             case WM_COMMAND:
+                if (HIWORD(wParam) == BN_SETFOCUS) focus = reinterpret_cast<HWND>(lParam);  // see WM_SETFOCUS
                 // Only the buttons' own clicks: the dialog keys' IDOK and
                 // IDCANCEL come with no control and are ignored. So is a
                 // disabled button's, which a BM_CLICK sent to it still
@@ -302,46 +304,43 @@ struct Form2Window {
                     }
                     if (LOWORD(wParam) == kCmdCancelId) form.cmdCancel_Click();
                 }
-                return 0;
+                return TRUE;
+            case WM_CTLCOLORDLG:
             case WM_CTLCOLORSTATIC:
-                // The label stands on the window's own background.
+                // The window's background, and the label's behind its text.
                 SetBkColor(reinterpret_cast<HDC>(wParam), kBackgroundColor);
-                return reinterpret_cast<LRESULT>(background);
-            // The button that had the focus gets it back, as in a dialog:
-            // it is noted when the window loses the focus, and given back
-            // when the window is active again and not minimised. Minimising
-            // need not deactivate the window, so it is noted then too.
-            case WM_SYSCOMMAND:
-                if ((wParam & 0xFFF0) == SC_MINIMIZE) NoteFocus();
-                break;
-            case WM_ACTIVATE:
-                if (LOWORD(wParam) == WA_INACTIVE) {
-                    NoteFocus();
-                } else if (HIWORD(wParam) == 0) {
-                    SetFocus(focus);
-                    return 0;
-                }
-                break;
+                return reinterpret_cast<INT_PTR>(background);
+            case WM_NEXTDLGCTL:
+                // Tab and Shift+Tab move the focus. The dialog manager would
+                // also make the button it reaches the default one, which
+                // Enter presses; neither button is ever the default.
+                SetFocus(LOWORD(lParam) != 0 ? reinterpret_cast<HWND>(wParam)
+                                             : GetNextDlgTabItem(window, GetFocus(), wParam != 0));
+                return TRUE;
             case WM_SETFOCUS:
+                // Unless minimised, the dialog hands the focus on to the
+                // button that had it last. The dialog manager saves it on
+                // deactivation, which a minimise need not bring (under Wine
+                // with no window manager it does not, and Wine takes one
+                // while minimised for an activation): OK would get it.
                 if (!IsIconic(window)) SetFocus(focus);
-                return 0;
-            case WM_DESTROY:
+                return TRUE;
+            case WM_CLOSE:
+                // The close box and Alt+F4 end the program; the dialog manager
+                // would post IDCANCEL, which Escape also sends and is ignored.
                 PostQuitMessage(0);
-                return 0;
+                return TRUE;
         }
-        return DefWindowProcA(window, message, wParam, lParam);
+        return FALSE;
     }
 
-    static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-        // Messages sent while CreateWindowExA runs come before the handle is known.
-        if (current == nullptr || current->window != hwnd) {
-            return DefWindowProcA(hwnd, message, wParam, lParam);
-        }
+    // Nothing handled here comes before CreateDialogIndirectParam returns.
+    static INT_PTR CALLBACK Procedure(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
         return current->Handle(message, wParam, lParam);
     }
 };
 
-Form2Window* Form2Window::current;  // zero before the window exists
+Form2Window* Form2Window::current;  // set before the window exists
 
 }  // namespace clearwick
 

@@ -26,8 +26,8 @@ add_dependencies(win9x_launcher win9x_standin)
 set(_e2e_scenarios
     harness nt_ok 9x_ok win95_ok winme_ok win32s_ok nt40_ok win2k_ok win7_ok win10_ok
     win10_wow64_ok cancel close_box space_ok escape no_product decoys from_larkvane korean
-    real9x_korean real9x_western real9x_no_version tab_space_cancel minimise_restore
-    minimise_restore_buttons)
+    real9x_korean real9x_western real9x_no_version real9x_no_window tab_space_cancel
+    minimise_restore minimise_restore_buttons)
 foreach(_scenario IN LISTS _e2e_scenarios)
     add_test(NAME e2e_${_scenario}
         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/scenario.sh ${_scenario}

@@ -72,17 +72,20 @@
 # Windows on the screen (TITLE is a window's exact title):
 #   wait_window TITLE [SECONDS]     until a window with that title is mapped
 #   wait_no_window TITLE [SECONDS]  until none is
-#   probe_window TITLE [CLASS]  window_probe's records (window, client,
+#   probe_window TITLE [box]  window_probe's records (window, client,
 #                            focus, closebox, minbox, control), tab-separated,
-#                            on stdout. CLASS picks one of several windows of
-#                            that title: "#32770" a message box
-#   control_center TITLE ID [CLASS]  prints "X Y", the control's centre on
+#                            on stdout, of the window of that title that is
+#                            not a message box; with "box", of the message
+#                            box of that title (of the dialog class, its
+#                            text control 65535; the tool's window has the
+#                            controls 100 to 102)
+#   control_center TITLE ID [box]  prints "X Y", the control's centre on
 #                            the screen
-#   control_text TITLE ID [CLASS]  prints the control's text (UTF-8, read
+#   control_text TITLE ID [box]  prints the control's text (UTF-8, read
 #                            through GetWindowTextW); a message box's text is
 #                            control 65535
 #   focused_control TITLE    prints the ID of the control with the focus
-#   click_control TITLE ID [CLASS]  a real left click at the control's centre
+#   click_control TITLE ID [box]  a real left click at the control's centre
 #   click_client TITLE       a real left click in the middle of the window's
 #                            client area
 #   click_close_box TITLE    a real left click on the window's own close box

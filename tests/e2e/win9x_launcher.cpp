@@ -2,13 +2,14 @@
 // W calls it looks up failing with ERROR_CALL_NOT_IMPLEMENTED and the calls
 // 9x lacks not found (see win9x_standin.cpp for the whole table).
 //
-//   win9x_launcher [--fail-version] <clearwick.exe, Windows or Unix path>
+//   win9x_launcher [--fail-version] [--fail-window] <clearwick.exe, Windows or Unix path>
 //
 // It starts the exe as a program under debug. Once the loader has finished
 // (at the exe's entry point, before its first instruction) it loads
 // win9x_standin.dll, which lies beside the launcher, into the exe and
 // points the exe's imports of GetProcAddress and CreateFontIndirectA (and,
-// with --fail-version, GetVersionExA) at the DLL's stand-ins. Nothing of the
+// with --fail-version, GetVersionExA; with --fail-window,
+// CreateDialogIndirectParamA) at the DLL's stand-ins. Nothing of the
 // file changes: only the running image's import table. Then it lets the exe
 // run, prints every debug string (the stand-ins tell each answer) and ends
 // when the exe ends, with its exit code, so that waiting for the launcher
@@ -156,14 +157,24 @@ std::string WindowsPath(std::string path) {
 
 int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);  // the log is read on Unix: lines end in LF
-    bool failVersion = false;
+    std::vector<Patch> patches = {
+        {"KERNEL32.dll", "GetProcAddress", "StandInGetProcAddress"},
+        {"GDI32.dll", "CreateFontIndirectA", "StandInCreateFontIndirectA"},
+    };
+    // Each option points one more import at a stand-in that fails.
     int arg = 1;
-    if (arg < argc && std::strcmp(argv[arg], "--fail-version") == 0) {
-        failVersion = true;
-        ++arg;
+    for (; arg + 1 < argc; ++arg) {
+        if (std::strcmp(argv[arg], "--fail-version") == 0) {
+            patches.push_back({"KERNEL32.dll", "GetVersionExA", "StandInGetVersionExA"});
+        } else if (std::strcmp(argv[arg], "--fail-window") == 0) {
+            patches.push_back(
+                {"USER32.dll", "CreateDialogIndirectParamA", "StandInCreateDialogIndirectParamA"});
+        } else {
+            break;
+        }
     }
     if (arg + 1 != argc) {
-        std::printf("usage: win9x_launcher [--fail-version] <clearwick.exe>\n");
+        std::printf("usage: win9x_launcher [--fail-version] [--fail-window] <clearwick.exe>\n");
         return 2;
     }
     const std::string exe = WindowsPath(argv[arg]);
@@ -171,12 +182,6 @@ int main(int argc, char** argv) {
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     std::string dllPath = self;
     dllPath = dllPath.substr(0, dllPath.find_last_of("\\/") + 1) + kDll;
-
-    std::vector<Patch> patches = {
-        {"KERNEL32.dll", "GetProcAddress", "StandInGetProcAddress"},
-        {"GDI32.dll", "CreateFontIndirectA", "StandInCreateFontIndirectA"},
-    };
-    if (failVersion) patches.push_back({"KERNEL32.dll", "GetVersionExA", "StandInGetVersionExA"});
 
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;

@@ -11,6 +11,8 @@
 //   StandInCreateFontIndirectA  for CreateFontIndirectA: the real call,
 //                           with the face asked for and the face given
 //   StandInGetVersionExA    for GetVersionExA: fails
+//   StandInCreateDialogIndirectParamA  for CreateDialogIndirectParamA: fails,
+//                           as when the system is out of window memory
 #include <windows.h>
 
 #include <type_traits>
@@ -46,6 +48,9 @@ Result NotImplemented(const char* name) {
 }
 
 // Windows 95 to Me export these W calls, but each only fails.
+HWND WINAPI CreateDialogIndirectParamWStub(HINSTANCE, LPCDLGTEMPLATEW, HWND, DLGPROC, LPARAM) {
+    return NotImplemented<HWND>("CreateDialogIndirectParamW");
+}
 HWND WINAPI CreateWindowExWStub(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE,
                                 LPVOID) {
     return NotImplemented<HWND>("CreateWindowExW");
@@ -64,6 +69,8 @@ BOOL WINAPI SetSecurityDescriptorDaclStub(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL
 }
 // Same parameters and calling convention as the real calls, so the stack
 // comes back as the caller left it.
+static_assert(std::is_same_v<decltype(&CreateDialogIndirectParamWStub),
+                             decltype(&::CreateDialogIndirectParamW)>);
 static_assert(std::is_same_v<decltype(&CreateWindowExWStub), decltype(&::CreateWindowExW)>);
 static_assert(std::is_same_v<decltype(&CreateFontIndirectWStub), decltype(&::CreateFontIndirectW)>);
 static_assert(std::is_same_v<decltype(&InitializeAclStub), decltype(&::InitializeAcl)>);
@@ -83,6 +90,7 @@ struct Answer {
 };
 
 const Answer kAnswers[] = {
+    {"CreateDialogIndirectParamW", AsFarProc(&CreateDialogIndirectParamWStub)},
     {"CreateWindowExW", AsFarProc(&CreateWindowExWStub)},
     {"CreateFontIndirectW", AsFarProc(&CreateFontIndirectWStub)},
     {"GetGlyphIndicesW", nullptr},                                      // Windows 2000 and later
@@ -160,8 +168,17 @@ extern "C" __declspec(dllexport) BOOL WINAPI StandInGetVersionExA(LPOSVERSIONINF
     return FALSE;
 }
 
+extern "C" __declspec(dllexport) HWND WINAPI StandInCreateDialogIndirectParamA(HINSTANCE, LPCDLGTEMPLATEA,
+                                                                                HWND, DLGPROC, LPARAM) {
+    Say("CreateDialogIndirectParamA: fails");
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
 static_assert(std::is_same_v<decltype(&StandInGetProcAddress), decltype(&::GetProcAddress)>);
 static_assert(std::is_same_v<decltype(&StandInCreateFontIndirectA), decltype(&::CreateFontIndirectA)>);
 static_assert(std::is_same_v<decltype(&StandInGetVersionExA), decltype(&::GetVersionExA)>);
+static_assert(std::is_same_v<decltype(&StandInCreateDialogIndirectParamA),
+                             decltype(&::CreateDialogIndirectParamA)>);
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }

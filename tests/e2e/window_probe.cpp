@@ -2,9 +2,10 @@
 // where its controls are on the screen (so the test can click them with the
 // real mouse) and what their texts are, as UTF-8.
 //
-//   window_probe show <title> [<class>]
+//   window_probe show <title> [box]
 //                                the top-level window with exactly that title
-//                                (and class: "#32770" picks a message box)
+//                                that is not a message box; with "box", the
+//                                message box with that title
 //   window_probe acp             the ANSI and OEM code pages of this prefix
 //   window_probe fonts           "font <face>" for each face the A calls list
 //                                under Hangul's charset, as UTF-8
@@ -108,8 +109,29 @@ int CALLBACK NoteFace(const LOGFONTA* font, const TEXTMETRICA*, DWORD, LPARAM) {
     return 1;
 }
 
-int Show(const wchar_t* title, const wchar_t* windowClass) {
-    const HWND window = FindWindowW(windowClass, title);
+// What `show` looks for. A message box is of the dialog class, with its
+// text in control 65535; the tool's window has the controls 100 to 102.
+struct Wanted {
+    const wchar_t* title;
+    bool box;
+    HWND found;
+};
+
+BOOL CALLBACK Match(HWND window, LPARAM parameter) {
+    Wanted& wanted = *reinterpret_cast<Wanted*>(parameter);
+    wchar_t text[512], className[64];
+    GetWindowTextW(window, text, 512);
+    GetClassNameW(window, className, 64);
+    const bool box = lstrcmpW(className, L"#32770") == 0 && GetDlgItem(window, 0xFFFF) != nullptr;
+    if (lstrcmpW(text, wanted.title) != 0 || box != wanted.box) return TRUE;
+    wanted.found = window;
+    return FALSE;
+}
+
+int Show(const wchar_t* title, bool box) {
+    Wanted wanted = {title, box, nullptr};
+    EnumWindows(Match, reinterpret_cast<LPARAM>(&wanted));  // top first, as FindWindow looks
+    const HWND window = wanted.found;
     if (window == nullptr) {
         Write("no window\n");
         return 1;
@@ -185,7 +207,7 @@ int main() {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argv == nullptr || argc < 2) {
-        Write("usage: window_probe show <title> [<class>] | acp | fonts | desktop | close <title>"
+        Write("usage: window_probe show <title> [box] | acp | fonts | desktop | close <title>"
               " | restore <title>\n");
         return 2;
     }
@@ -209,7 +231,7 @@ int main() {
         return GetDesktopWindow() != nullptr ? 0 : 1;
     }
     if (argc < 3) return 2;
-    if (lstrcmpW(argv[1], L"show") == 0) return Show(argv[2], argc > 3 ? argv[3] : nullptr);
+    if (lstrcmpW(argv[1], L"show") == 0) return Show(argv[2], argc > 3 && lstrcmpW(argv[3], L"box") == 0);
     if (lstrcmpW(argv[1], L"close") == 0) {
         const HWND window = FindWindowW(nullptr, argv[2]);
         if (window == nullptr) return 1;

@@ -58,7 +58,7 @@ int MissingGlyphs(HWND control, WCHAR (&face)[LF_FACESIZE], int& length, Fit& fi
 
 extern "C" __declspec(dllexport) DWORD WINAPI ProbeControlFonts(void* report) {
     char* out = static_cast<char*>(report);
-    const HWND form = FindWindowA("ClearwickForm2", "Clearwick");
+    const HWND form = FindWindowA("#32770", "Clearwick");  // no message box is open yet
     DWORD total = 0;
     for (int id = kFirstId; id < kFirstId + kControls; ++id) {
         WCHAR face[LF_FACESIZE] = L"";

@@ -1,7 +1,7 @@
 // Starts clearwick.exe under Wine and reads its window back from outside:
-// title, client size at the display's DPI, each control's class, UTF-16
-// text and position, the focus; then clicks Cancel with real mouse input
-// and checks that the process ended having changed nothing.
+// title, class, client size at the display's DPI, each control's class,
+// UTF-16 text and position, the focus; then clicks Cancel with real mouse
+// input and checks that the process ended having changed nothing.
 //
 // Before the click it also looks from inside the running tool, through
 // control_fonts_probe.dll, which sits beside clearwick.exe: the tool must not
@@ -147,26 +147,31 @@ std::string ProbeFromInside(HANDLE process, const std::string& dll) {
     return report;
 }
 
-struct BoxCount {
+// The tool's message boxes on the screen: windows of the dialog class with
+// their text in control 0xFFFF. The tool's window has the controls 100 to
+// 102 instead.
+struct Boxes {
     DWORD process;
-    int boxes;
+    int count;
+    HWND box;  // the last one met
 };
 
-BOOL CALLBACK CountBox(HWND window, LPARAM parameter) {
-    BoxCount& count = *reinterpret_cast<BoxCount*>(parameter);
+BOOL CALLBACK NoteBox(HWND window, LPARAM parameter) {
+    Boxes& boxes = *reinterpret_cast<Boxes*>(parameter);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    char name[16] = "";
-    GetClassNameA(window, name, sizeof name);
-    if (owner == count.process && std::strcmp(name, "#32770") == 0 && IsWindowVisible(window)) ++count.boxes;
+    if (owner == boxes.process && ClassOf(window) == "#32770" && GetDlgItem(window, 0xFFFF) != nullptr &&
+        IsWindowVisible(window)) {
+        ++boxes.count;
+        boxes.box = window;
+    }
     return TRUE;
 }
 
-// The tool's message boxes now on the screen.
-int CountBoxes(DWORD processId) {
-    BoxCount count = {processId, 0};
-    EnumWindows(CountBox, reinterpret_cast<LPARAM>(&count));
-    return count.boxes;
+Boxes FindBoxes(DWORD processId) {
+    Boxes boxes = {processId, 0, nullptr};
+    EnumWindows(NoteBox, reinterpret_cast<LPARAM>(&boxes));
+    return boxes;
 }
 
 // A window of the test's own, made the active one.
@@ -233,7 +238,7 @@ int main(int argc, char** argv) {
     GUITHREADINFO gui = {};
     gui.cbSize = sizeof gui;
     for (int i = 0; i < 400; ++i) {
-        form = FindWindowA("ClearwickForm2", "Clearwick");
+        form = FindWindowA(nullptr, "Clearwick");
         if (form != nullptr && IsWindowVisible(form) && GetGUIThreadInfo(process.dwThreadId, &gui) &&
             gui.hwndFocus != nullptr) {
             break;
@@ -244,6 +249,9 @@ int main(int argc, char** argv) {
     if (form == nullptr) return 1;
 
     CHECK(TextOf(form) == L"Clearwick");
+    // A dialog box, which screen readers read aloud as it opens.
+    std::printf("window class %s\n", ClassOf(form).c_str());
+    CHECK(ClassOf(form) == "#32770");
     RECT client;
     GetClientRect(form, &client);
     std::printf("client area %ldx%ld at %d dpi\n", client.right, client.bottom, dpi);
@@ -295,20 +303,20 @@ int main(int argc, char** argv) {
         const HWND other = ActivateAnotherWindow();
         PostMessageA(GetDlgItem(form, 101), BM_CLICK, 0, 0);
         PostMessageA(GetDlgItem(form, 101), BM_CLICK, 0, 0);
-        for (int i = 0; i < 200 && CountBoxes(process.dwProcessId) == 0; ++i) Sleep(50);
+        for (int i = 0; i < 200 && FindBoxes(process.dwProcessId).count == 0; ++i) Sleep(50);
         // A second removal would have shown its own box by now.
         Sleep(1000);
-        std::printf("message boxes after two clicks: %d\n", CountBoxes(process.dwProcessId));
-        CHECK(CountBoxes(process.dwProcessId) == 1);
+        std::printf("message boxes after two clicks: %d\n", FindBoxes(process.dwProcessId).count);
+        CHECK(FindBoxes(process.dwProcessId).count == 1);
         // The box keeps the window from input: a real click on Cancel, with
         // the box moved off it, does nothing.
         CHECK(!IsWindowEnabled(form));
-        SetWindowPos(FindWindowA("#32770", "Clearwick"), nullptr, 0, 500, 0, 0,
+        SetWindowPos(FindBoxes(process.dwProcessId).box, nullptr, 0, 500, 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         ClickButton(form, 102);
         Sleep(500);
         CHECK(WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT);
-        CHECK(CountBoxes(process.dwProcessId) == 1);
+        CHECK(FindBoxes(process.dwProcessId).count == 1);
         DestroyWindow(other);
     } else if (unwritable) {
         ClickButton(form, 101);
@@ -316,10 +324,11 @@ int main(int argc, char** argv) {
     if (unwritable) {
         HWND report = nullptr;
         for (int i = 0; i < 200 && report == nullptr; ++i) {
-            report = FindWindowA("#32770", "Clearwick");
+            report = FindBoxes(process.dwProcessId).box;
             if (report == nullptr) Sleep(50);
         }
         CHECK(report != nullptr);
+        CHECK(TextOf(report) == L"Clearwick");
         char text[1024] = "";
         GetDlgItemTextA(report, 0xFFFF, text, sizeof text);  // a message box's text
         std::printf("report: %s\n", text);
