@@ -34,10 +34,20 @@
 # latest tables with the date, the core count and Wine's version to
 # bench/RESULTS.md. Not part of the tests: it takes minutes and its figures
 # are noisy by nature.
+#
+# It builds here, then measures where 32-bit Windows programs run: here, or,
+# on a host that cannot run them, in the emulated machine of
+# scripts/win32-run.sh. There every figure is many times a native one, and
+# RESULTS.md says so: only the ratios between the programs mean anything.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
+built=0
+if [ "${1:-}" = --built ]; then  # the build is done: the rest, from win32-run.sh
+    built=1
+    shift
+fi
 rounds=${1:-7}
 case $rounds in '' | *[!0-9]* | 0) echo "usage: bench/run.sh [ROUNDS]" >&2; exit 2 ;; esac
 
@@ -45,51 +55,55 @@ out=$repo/build/bench
 win32=$repo/build/win32
 log=$out/bench.log
 mkdir -p "$out/runs"
-: >"$log"
 cd "$repo"
 
 say() { printf '%s\n' "$*" >&2; }
 
 # --- Build ------------------------------------------------------------------
-say "Building clearwick.exe (win32 preset), the floor, the peer and the tools..."
-scripts/install-deps.sh
-{
-    cmake --preset win32
-    cmake --build --preset win32 --target clearwick glintfold_standin window_probe
-    cmake -S bench -B "$out" --toolchain "$repo/cmake/toolchain-mingw-i686.cmake" \
-        -DCMAKE_BUILD_TYPE=MinSizeRel
-    cmake --build "$out"
-    cc -O2 -Wall -Wextra -o "$out/xmeasure" bench/xmeasure.c -lX11 -l:libXtst.so.6
-    makensis -V2 -INPUTCHARSET UTF8 -DOUTFILE="$out/peer-writer.exe" -DUNINSTALLER=peer.exe \
-        bench/peer.nsi
-} >>"$log" 2>&1 || { say "build failed; see $log"; exit 1; }
+if [ "$built" = 0 ]; then
+    : >"$log"
+    say "Building clearwick.exe (win32 preset), the floor, the peer and the tools..."
+    scripts/install-deps.sh
+    {
+        cmake --preset win32
+        cmake --build --preset win32 --target clearwick glintfold_standin window_probe
+        cmake -S bench -B "$out" --toolchain "$repo/cmake/toolchain-mingw-i686.cmake" \
+            -DCMAKE_BUILD_TYPE=MinSizeRel
+        cmake --build "$out"
+        cc -O2 -Wall -Wextra -o "$out/xmeasure" bench/xmeasure.c -lX11 -l:libXtst.so.6
+        makensis -V2 -INPUTCHARSET UTF8 -DOUTFILE="$out/peer-writer.exe" -DUNINSTALLER=peer.exe \
+            bench/peer.nsi
+    } >>"$log" 2>&1 || { say "build failed; see $log"; exit 1; }
 
-# The floor must be built exactly as clearwick.exe is, or the comparison of
-# sizes means nothing: the same compile flags, and the same link flags and
-# libraries (the link command's options, without its files' names).
-compile_flags() { sed -n 's/^CXX_FLAGS = //p' "$1/flags.make"; }
-link_flags() {
-    sed -n '/-o /p' "$1/link.txt" | tr ' ' '\n' | grep -e '^-' |
-        grep -v -e '^-o$' -e '^-Wl,--out-implib,' -e '^-Wl,--whole-archive$' -e '^-Wl,--no-whole-archive$' \
-            -e '^-Wl,-Map='
-    tr ' ' '\n' <"$1/linkLibs.rsp" | grep -e '^-l'
-}
-for what in compile_flags link_flags; do
-    if [ "$($what "$win32/CMakeFiles/clearwick.dir")" != "$($what "$out/CMakeFiles/floor.dir")" ]; then
-        say "The floor's ${what/_/ } differ from clearwick.exe's; update bench/CMakeLists.txt:"
-        diff <($what "$win32/CMakeFiles/clearwick.dir") <($what "$out/CMakeFiles/floor.dir") >&2 || true
-        exit 1
-    fi
-done
-cp "$out/floor.exe" "$out/floor-2.exe"
+    # The floor must be built exactly as clearwick.exe is, or the comparison of
+    # sizes means nothing: the same compile flags, and the same link flags and
+    # libraries (the link command's options, without its files' names).
+    compile_flags() { sed -n 's/^CXX_FLAGS = //p' "$1/flags.make"; }
+    link_flags() {
+        sed -n '/-o /p' "$1/link.txt" | tr ' ' '\n' | grep -e '^-' |
+            grep -v -e '^-o$' -e '^-Wl,--out-implib,' -e '^-Wl,--whole-archive$' -e '^-Wl,--no-whole-archive$' \
+                -e '^-Wl,-Map='
+        tr ' ' '\n' <"$1/linkLibs.rsp" | grep -e '^-l'
+    }
+    for what in compile_flags link_flags; do
+        if [ "$($what "$win32/CMakeFiles/clearwick.dir")" != "$($what "$out/CMakeFiles/floor.dir")" ]; then
+            say "The floor's ${what/_/ } differ from clearwick.exe's; update bench/CMakeLists.txt:"
+            diff <($what "$win32/CMakeFiles/clearwick.dir") <($what "$out/CMakeFiles/floor.dir") >&2 || true
+            exit 1
+        fi
+    done
+    cp "$out/floor.exe" "$out/floor-2.exe"
+    exec scripts/win32-run.sh bench/run.sh --built "$rounds"
+fi
 
 # --- Wine -------------------------------------------------------------------
 . tests/wine/wine-lib.sh
 . tests/e2e/harness.sh
 . bench/harness-extra.sh
-wine_root "$out/wine"
+wine_dir=${CLEARWICK_WINE_DIR:-$out/wine}
+wine_root "$wine_dir"
 # A new template every run, so that it follows tests/wine/wine-lib.sh.
-rm -rf "$out/wine/template" "$out/wine/prefixes"
+rm -rf "$wine_dir/template" "$wine_dir/prefixes"
 trap wine_cleanup EXIT
 wine_start_display
 
@@ -132,7 +146,7 @@ printf 'round\tprogram\tmap_ms\texit_ms\tgone_ms\tsize\tpeak_kib\thwm_kib\tprobe
 # fails when the product would not start.
 prepare_run() {
     local label=$1 name=$2 exe=$3
-    export WINEPREFIX=$out/wine/prefixes/run-$name
+    export WINEPREFIX=$wine_dir/prefixes/run-$name
     bench_copy_prefix "$template" "$WINEPREFIX"
     dir=$WINEPREFIX/$E2E_LARKVANE
     cp "$exe" "$dir/clearwick.exe"
@@ -261,7 +275,7 @@ done
 bench_check_template "$template" || exit 1
 # The template and the prefixes are 1.2 GB; the next run makes its own.
 wine_cleanup
-rm -rf "$out/wine/template" "$out/wine/prefixes"
+rm -rf "$wine_dir/template" "$wine_dir/prefixes"
 elapsed=$(( $(date +%s) - started ))
 
 previous=$(ls "$out/runs/"*.tsv 2>/dev/null | tail -1 || true)
@@ -277,7 +291,8 @@ block=$(cat <<EOF
 <!-- latest run -->
 ## Latest run
 
-$(date -u '+%Y-%m-%d %H:%M UTC'); $rounds rounds in ${elapsed} s; \`nproc\` $(nproc); $(wine --version);
+${CLEARWICK_IN_GUEST:+**Measured in an emulated machine** (qemu, TCG, 2 virtual CPUs), as this host runs no i386 code: every time is many times a native one, so only the ratios between the programs mean anything.
+}$(date -u '+%Y-%m-%d %H:%M UTC'); $rounds rounds in ${elapsed} s; \`nproc\` $(nproc); $(wine --version);
 load average (1, 5, 15 min) $load_before before, $load_after after. Raw rows:
 build/bench/runs/$stamp.tsv${previous:+; previous run: build/bench/runs/$(basename "$previous")}.
 

@@ -8,18 +8,24 @@
 #                              itself with a real mouse click and saves a
 #                              screenshot of the window first
 #
-# With no usable $DISPLAY it runs as with --xvfb. Nothing touches ~/.wine;
-# the prefix stays in build/win32/wine/prefixes/demo for a look afterwards.
+# With no usable $DISPLAY it runs as with --xvfb. It builds here, then runs
+# the rest where 32-bit Windows programs run: here, or, on a host that cannot
+# run them, in the emulated machine of scripts/win32-run.sh, which has no
+# display of yours (so it runs as with --xvfb there). Nothing touches
+# ~/.wine; here the prefix stays in build/win32/wine/prefixes/demo for a look
+# afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
 
-headless=0
-case ${1:-} in
-    --xvfb) headless=1 ;;
-    "") ;;
-    *) echo "usage: scripts/demo.sh [--xvfb]" >&2; exit 2 ;;
-esac
+headless=0 built=0
+for arg; do
+    case $arg in
+        --xvfb) headless=1 ;;
+        --built) built=1 ;;  # the build is done: the rest, from win32-run.sh
+        *) echo "usage: scripts/demo.sh [--xvfb]" >&2; exit 2 ;;
+    esac
+done
 if [ "$headless" = 0 ] && ! { [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; }; then
     headless=1
 fi
@@ -27,26 +33,30 @@ fi
 out=$repo/build/demo
 mkdir -p "$out"
 log=$out/demo.log
-: >"$log"
 say() { printf '%s\n' "$*"; }
 step() { printf '%-58s' "$*"; }
 failed() { say "failed; the log is $log"; tail -n 20 "$log" >&2; exit 1; }
 
 # --- Build -------------------------------------------------------------------
-step "Installing what the build needs..."
-scripts/install-deps.sh >>"$log" 2>&1 || failed
-say "ok"
-step "Building clearwick.exe (win32 preset)..."
-{ cmake --preset win32 && cmake --build --preset win32 -j2 \
-    --target clearwick glintfold_standin window_probe; } >>"$log" 2>&1 || failed
-say "ok, $(stat -c %s build/win32/clearwick.exe) bytes"
+if [ "$built" = 0 ]; then
+    : >"$log"
+    step "Installing what the build needs..."
+    scripts/install-deps.sh >>"$log" 2>&1 || failed
+    say "ok"
+    step "Building clearwick.exe (win32 preset)..."
+    { cmake --preset win32 && cmake --build --preset win32 -j2 \
+        --target clearwick glintfold_standin window_probe; } >>"$log" 2>&1 || failed
+    say "ok, $(stat -c %s build/win32/clearwick.exe) bytes"
+    if [ "$headless" = 1 ]; then set -- --xvfb; else set --; fi
+    exec scripts/win32-run.sh scripts/demo.sh --built "$@"
+fi
 
 # --- The demo prefix -----------------------------------------------------------
 . tests/e2e/harness.sh
 E2E_NAME=demo
 E2E_WORK=$out
 E2E_CLOSE_LOG=$out/product-closes.txt
-wine_root "$repo/build/win32/wine"
+wine_root "${CLEARWICK_WINE_DIR:-$repo/build/win32/wine}"
 
 finish() {
     local pid
@@ -195,4 +205,8 @@ if [ -f "$script" ] && [ -d "$larkvane" ]; then
     say "  Left in C:\\Program Files\\Larkvane: $(ls -A "$larkvane" | tr '\n' ' ')"
 fi
 say ""
-say "The prefix stays in ${WINEPREFIX#"$repo"/} (WINEPREFIX=$WINEPREFIX wine ... to look around)."
+if [ -n "${CLEARWICK_IN_GUEST:-}" ]; then
+    say "The prefix was on the emulated machine's scratch disk, and is gone with it."
+else
+    say "The prefix stays in ${WINEPREFIX#"$repo"/} (WINEPREFIX=$WINEPREFIX wine ... to look around)."
+fi
