@@ -10,7 +10,7 @@
 #   - the repository is shared with it at the same absolute path, so the
 #     build tree's paths hold; COMMAND runs in the same folder, with the
 #     CLEARWICK_*, E2E_*, WINE*, CI, CTEST_* and SOURCE_DATE_EPOCH variables;
-#   - Wine prefixes live on the machine's own scratch disk, and Xvfb on its
+#   - Wine prefixes live on the machine's own RAM disk, and Xvfb on its
 #     tmpfs, never on the share: CLEARWICK_WINE_DIR points there;
 #   - COMMAND's output reaches this terminal as it is written, and this
 #     script exits with COMMAND's status. The machine's console log is
@@ -178,8 +178,18 @@ for port in /sys/class/virtio-ports/*; do
 done
 touch "$run/started"
 export HOME=/root LANG=C.UTF-8 PATH=/usr/local/bin:/usr/bin:/bin:/usr/local/sbin:/usr/sbin:/sbin
+# Wine's prefixes go to an ext4 file system in the machine's memory (a RAM
+# disk): Wine keeps the DOS attributes (hidden, system) in extended
+# attributes, which this kernel's tmpfs does not keep, and a disk of qemu's
+# costs the emulated CPUs far more. Freed blocks are used again, so the 6 GiB
+# bound the memory it takes.
 mkdir -p /scratch
-mount -o noatime,discard /dev/vdb /scratch
+if ! { modprobe brd rd_nr=1 rd_size=$((6 * 1024 * 1024)) max_part=0 &&
+    mke2fs -q -t ext4 -O ^has_journal /dev/ram0 && mount -o noatime /dev/ram0 /scratch; }; then
+    echo "win32-run: FAILED: making the machine's RAM disk for Wine's prefixes"
+    echo 1 >"$run/status"
+    exit
+fi
 export CLEARWICK_IN_GUEST=1 CLEARWICK_WINE_DIR=/scratch/wine
 # The share belongs to the host's user, who may not be root here.
 git config --global --add safe.directory '*'
@@ -207,14 +217,10 @@ SESSION
     echo 'echo "$status" >"$run/status"'
 } >"$run/session/session.sh"
 
-# This run's FIFO for the output, and its scratch disk: a sparse ext4 image
-# for the Wine prefixes. Wine keeps the DOS attributes (hidden, system) in
-# extended attributes, which this kernel's tmpfs does not keep.
-host_tmp=$(mktemp -d "${TMPDIR:-/var/tmp}/clearwick-guest.XXXXXX")
+# The FIFO through which the machine's output comes.
+host_tmp=$(mktemp -d)
 fifo=$host_tmp/out
 mkfifo "$fifo"
-mke2fs -q -t ext4 -O ^has_journal -L scratch "$host_tmp/scratch.img" 64G >/dev/null 2>&1 ||
-    die "making the machine's scratch disk in $host_tmp"
 
 # TCG, qemu's own translator, works on any x86-64 host. KVM is no help on
 # ours: where /dev/kvm opens at all, it is nested, and the guest never
@@ -222,13 +228,12 @@ mke2fs -q -t ext4 -O ^has_journal -L scratch "$host_tmp/scratch.img" 64G >/dev/n
 # guest SMAP and PKU, and Debian 12's kernel then oopses in the user copies
 # of every 32-bit Wine process. qemu64 is the plain x86-64 that Debian's
 # amd64 needs.
-qemu=(qemu-system-x86_64 -accel tcg -cpu qemu64 -smp 2 -m 8G
+qemu=(qemu-system-x86_64 -accel tcg -cpu qemu64 -smp 2 -m 12G
     -nodefaults -display none -no-reboot -nic none
     -kernel "$image/vmlinuz" -initrd "$image/initrd.img"
     -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 panic=-1 mitigations=off init=/sbin/clearwick-init clearwick.share=$repo clearwick.session=$run/session/session.sh"
     # The root disk is a throwaway snapshot: the image never changes.
     -drive "file=$image/root.img,format=raw,if=virtio,snapshot=on,cache=unsafe"
-    -drive "file=$host_tmp/scratch.img,format=raw,if=virtio,cache=unsafe,discard=unmap"
     -fsdev "local,id=share,path=$repo,security_model=none,multidevs=remap"
     -device virtio-9p-pci,fsdev=share,mount_tag=share
     -serial "file:$run/console.log"
