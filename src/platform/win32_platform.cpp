@@ -183,7 +183,15 @@ ErrorCode Win32Platform::StartProgram(const char* path, int showState,
     return result == 0 ? static_cast<ErrorCode>(ERROR_NOT_ENOUGH_MEMORY) : result;
 }
 
-void Win32Platform::EndProgram() { ExitProcess(0); }
+// The window goes before the process, while every DLL is still loaded to
+// see it go: Wine's theming, which follows a dialog to its end, otherwise
+// meets it half unloaded and faults.
+void Win32Platform::Exit(unsigned code) {
+    if (owner_ != 0) DestroyWindow(ToHwnd(owner_));
+    ExitProcess(code);
+}
+
+void Win32Platform::EndProgram() { Exit(0); }
 
 void Win32Platform::RuntimeError(Failure what, const char* path, ErrorCode error) {
     const char* headline = "";
@@ -222,7 +230,7 @@ void Win32Platform::RuntimeError(Failure what, const char* path, ErrorCode error
         wsprintfA(text + used, "\r\n\r\n%s(error %lu)", reason, static_cast<unsigned long>(error));
     }
     MessageBoxA(ToHwnd(owner_), text, kProgramTitle, MB_OK | MB_ICONERROR);
-    ExitProcess(error != ERROR_SUCCESS ? error : 1);
+    Exit(error != ERROR_SUCCESS ? error : 1);
 }
 
 }  // namespace clearwick

@@ -30,6 +30,9 @@ public:
     void EndProgram() override;
     void RuntimeError(Failure what, const char* path, ErrorCode error) override;
 
+    // The one way out of the process, with its exit code.
+    [[noreturn]] void Exit(unsigned code);
+
 private:
     WindowHandle owner_ = 0;
 };

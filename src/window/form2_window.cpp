@@ -350,5 +350,5 @@ Form2Window* Form2Window::current;  // set before the window exists
 extern "C" void WinMainCRTStartup() {
     clearwick::Win32Platform platform;
     clearwick::Form2 form(platform);
-    ExitProcess(static_cast<UINT>(clearwick::Form2Window(form, platform).Run()));
+    platform.Exit(static_cast<unsigned>(clearwick::Form2Window(form, platform).Run()));
 }
