@@ -206,7 +206,7 @@ if [ -f "$script" ] && [ -d "$larkvane" ]; then
 fi
 say ""
 if [ -n "${CLEARWICK_IN_GUEST:-}" ]; then
-    say "The prefix was on the emulated machine's scratch disk, and is gone with it."
+    say "The prefix was on the emulated machine's RAM disk, and is gone with it."
 else
     say "The prefix stays in ${WINEPREFIX#"$repo"/} (WINEPREFIX=$WINEPREFIX wine ... to look around)."
 fi

@@ -242,10 +242,17 @@ qemu=(qemu-system-x86_64 -accel tcg -cpu qemu64 -smp 2 -m 12G
     -device virtserialport,chardev=out,name=clearwick.out)
 
 qemu_pid= cat_pid=
+# Ends qemu and the reader of its output, and waits until they are gone (a
+# wait in a trap may return at once): nothing is left behind, Ctrl-C included.
 stop_qemu() {
-    local pid
+    local pid tries
     for pid in $qemu_pid $cat_pid; do
         kill "$pid" 2>/dev/null || true
+        for tries in $(seq 100); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -KILL "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
     qemu_pid= cat_pid=
