@@ -122,7 +122,8 @@ make_image() {
         "$suite" "$root" || return 1
     cp "$root"/boot/vmlinuz-* "$dir/vmlinuz"
     cp "$root"/boot/initrd.img-* "$dir/initrd.img"
-    # Room for what the tests write on the root (Wine's prefixes go to /tmp).
+    # Room for what the tests write on the root (Wine's prefixes go to a RAM
+    # disk).
     mb=$(($($sudo du -sm "$root" | cut -f1) + 1024))
     $sudo mke2fs -q -t ext4 -L clearwick -d "$root" "$dir/root.img" "${mb}M" || return 1
     $sudo rm -rf "$root" "$dir/clearwick-init"
@@ -177,6 +178,11 @@ for port in /sys/class/virtio-ports/*; do
     [ "$(cat "$port/name" 2>/dev/null)" = clearwick.out ] && exec >"/dev/${port##*/}" 2>&1
 done
 touch "$run/started"
+failed() {
+    echo "win32-run: FAILED: $*"
+    echo 1 >"$run/status"
+    exit
+}
 export HOME=/root LANG=C.UTF-8 PATH=/usr/local/bin:/usr/bin:/bin:/usr/local/sbin:/usr/sbin:/sbin
 # Wine's prefixes go to an ext4 file system in the machine's memory (a RAM
 # disk): Wine keeps the DOS attributes (hidden, system) in extended
@@ -186,9 +192,7 @@ export HOME=/root LANG=C.UTF-8 PATH=/usr/local/bin:/usr/bin:/bin:/usr/local/sbin
 mkdir -p /scratch
 if ! { modprobe brd rd_nr=1 rd_size=$((6 * 1024 * 1024)) max_part=0 &&
     mke2fs -q -t ext4 -O ^has_journal /dev/ram0 && mount -o noatime /dev/ram0 /scratch; }; then
-    echo "win32-run: FAILED: making the machine's RAM disk for Wine's prefixes"
-    echo 1 >"$run/status"
-    exit
+    failed "making the machine's RAM disk for Wine's prefixes"
 fi
 export CLEARWICK_IN_GUEST=1 CLEARWICK_WINE_DIR=/scratch/wine
 # The share belongs to the host's user, who may not be root here.
@@ -205,11 +209,7 @@ SESSION
     echo "repo=$(printf %q "$repo")"
     echo "cd $(printf %q "$PWD")"
     cat <<'SESSION'
-if ! runs_i386; then
-    echo "win32-run: FAILED: the emulated machine does not run i386 code either"
-    echo 1 >"$run/status"
-    exit
-fi
+runs_i386 || failed "the emulated machine does not run i386 code either"
 status=0
 SESSION
     printf '%q ' "$@"
@@ -269,6 +269,11 @@ cat "$fifo" &
 cat_pid=$!
 "${qemu[@]}" </dev/null >"$run/qemu.log" 2>&1 &
 qemu_pid=$!
+# A failure of the machine, with the end of its console log.
+die_console() {
+    tail -n 20 "$run/console.log" >&2 2>/dev/null || true
+    die "$* (console: build/guest/console.log)"
+}
 boot_limit=${CLEARWICK_GUEST_BOOT_TIMEOUT:-300}
 started=$SECONDS
 until [ -e "$run/session/started" ]; do
@@ -276,12 +281,10 @@ until [ -e "$run/session/started" ]; do
         wait "$qemu_pid" || true
         qemu_pid=
         cat "$run/qemu.log" >&2
-        tail -n 20 "$run/console.log" >&2 2>/dev/null || true
-        die "booting the machine: qemu ended before the session started (console: build/guest/console.log)"
+        die_console "booting the machine: qemu ended before the session started"
     fi
     if [ $((SECONDS - started)) -ge "$boot_limit" ]; then
-        tail -n 20 "$run/console.log" >&2 || true
-        die "booting the machine: no session after $boot_limit s (console: build/guest/console.log)"
+        die_console "booting the machine: no session after $boot_limit s"
     fi
     sleep 0.5
 done
@@ -290,7 +293,6 @@ wait "$qemu_pid" || true
 wait "$cat_pid" || true
 qemu_pid= cat_pid=
 if [ ! -f "$run/session/status" ]; then
-    tail -n 20 "$run/console.log" >&2 || true
-    die "the machine ended without the command's status (console: build/guest/console.log)"
+    die_console "the machine ended without the command's status"
 fi
 exit "$(cat "$run/session/status")"
