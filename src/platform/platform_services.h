@@ -73,10 +73,12 @@ public:
     virtual ErrorCode WriteTextFile(const char* path, const std::string_view* lines,
                                     std::size_t count) = 0;
 
-    // Moves the process's current directory to `workingDirectory`, then
+    // The program's last act before it ends: closes the program's window,
+    // moves the process's current directory to `workingDirectory`, then
     // starts `path` as the whole command (a batch file runs in the command
     // interpreter) with the given show state; the started program inherits
-    // that directory. Returns without waiting for it.
+    // that directory. Returns without waiting for it. The caller does nothing
+    // after it but end the program (or report that the start failed).
     virtual ErrorCode StartProgram(const char* path, int showState,
                                    const char* workingDirectory) = 0;
 

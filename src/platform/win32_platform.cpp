@@ -164,10 +164,18 @@ ErrorCode Win32Platform::WriteTextFile(const char* path, const std::string_view*
 
 ErrorCode Win32Platform::StartProgram(const char* path, int showState,
                                       const char* workingDirectory) {
-    // The program ends right after this, and while it runs its current
-    // directory keeps that folder from being removed: when it was started
-    // from the product's folder, the script's rmdir would race its exit.
-    // Leave for the script's directory first; the script inherits it.
+    // The script deletes this program's own exe, and Windows deletes no
+    // image of a running process: once the script has started, nothing may
+    // run here but ExitProcess. So the window goes now, while every DLL is
+    // still loaded (see Exit), and takes its fonts and brush with it; a
+    // failure reported after this stands alone, with no window to own it.
+    if (owner_ != 0) DestroyWindow(ToHwnd(owner_));
+    owner_ = 0;
+
+    // While the program runs its current directory keeps that folder from
+    // being removed: when it was started from the product's folder, the
+    // script's rmdir would race its exit. Leave for the script's directory
+    // first; the script inherits it.
     SetCurrentDirectoryA(workingDirectory);
 
     // WinExec, not CreateProcessA through %COMSPEC%: it takes the path as the

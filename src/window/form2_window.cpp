@@ -98,12 +98,6 @@ struct Form2Window {
 
     Form2Window(Form2& owner, Win32Platform& windows) : form(owner), platform(windows) {}
 
-    ~Form2Window() {
-        if (labelFont != nullptr) DeleteObject(labelFont);
-        if (defaultFont != nullptr) DeleteObject(defaultFont);
-        if (background != nullptr) DeleteObject(background);
-    }
-
     // A font in the given face and Hangul's charset.
     HFONT CreateHangulFont(const char* face, int height) const {
         LOGFONTA font;
@@ -330,6 +324,14 @@ struct Form2Window {
                 // would post IDCANCEL, which Escape also sends and is ignored.
                 PostQuitMessage(0);
                 return TRUE;
+            case WM_NCDESTROY:
+                // The window's last message, after its controls have gone:
+                // nothing draws with its fonts and brush any more. Whoever
+                // destroys the window, they go with it.
+                DeleteObject(labelFont);
+                DeleteObject(defaultFont);
+                DeleteObject(background);
+                return FALSE;
         }
         return FALSE;
     }

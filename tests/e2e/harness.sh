@@ -68,10 +68,18 @@
 #                            line, from the test's Wine log
 #   wait_exit PID [SECONDS]  waits for a process started here to end; its
 #                            exit status in $E2E_STATUS; fails on time-out
+#   script_running           succeeds while a command interpreter runs in
+#                            this test's prefix
+#   busy_machine N           N CPU-bound processes until the test ends
+#   slow_destroy_hook        until windows titled "Clearwick" have come and
+#                            gone, every process that destroys one spends
+#                            half a second in it (slow_destroy_hook.dll,
+#                            beside the probe); after the snapshot before
 #
 # Windows on the screen (TITLE is a window's exact title):
 #   wait_window TITLE [SECONDS]     until a window with that title is mapped
 #   wait_no_window TITLE [SECONDS]  until none is
+#   mapped_windows TITLE     prints how many windows with that title are mapped
 #   probe_window TITLE [box]  window_probe's records (window, client,
 #                            focus, closebox, minbox, control), tab-separated,
 #                            on stdout, of the window of that title that is
@@ -371,6 +379,32 @@ wait_exit() {
 # then on.
 _e2e_ended() { ! kill -0 "$1" 2>/dev/null; }
 
+# Wine runs each Windows process as a Unix one whose command line is the
+# Windows one and whose environment names its prefix.
+script_running() {
+    local pid
+    for pid in $(pgrep -if 'cmd\.exe'); do
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+    done
+    return 1
+}
+
+slow_destroy_hook() {
+    local ready=$E2E_WORK/hook.txt
+    : >"$ready"
+    _e2e_wine "$E2E_PROBE" hook "$(win_path "$(dirname "$E2E_PROBE")/slow_destroy_hook.dll")" >"$ready" &
+    _e2e_pids+=("$!")
+    wait_until 30 grep -q hooked "$ready" || { e2e_log "the hook was not installed"; return 1; }
+}
+
+busy_machine() {
+    local i
+    for ((i = 0; i < $1; i++)); do
+        (while :; do :; done) &
+        _e2e_pids+=("$!")
+    done
+}
+
 # --- Windows on the screen ---------------------------------------------------
 
 _e2e_mapped() { xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; }
@@ -378,6 +412,7 @@ _e2e_unmapped() { ! _e2e_mapped "$1"; }
 
 wait_window() { wait_until "${2:-15}" _e2e_mapped "$1"; }
 wait_no_window() { wait_until "${2:-15}" _e2e_unmapped "$1"; }
+mapped_windows() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | wc -l; }
 
 probe_window() { _e2e_wine "$E2E_PROBE" show "$@"; }
 

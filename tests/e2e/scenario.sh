@@ -375,14 +375,75 @@ decoys() {
 # its deletes.
 from_larkvane() {
     e2e_begin "$name" winxp
+    from_larkvane_round
+}
+
+# The same, five times over on a busy machine: two CPU-bound processes, and
+# a global hook that spends half a second in the destruction of the tool's
+# window, as a slow accessibility tool can. The script does not wait for the
+# tool, so it finds everything only if nothing of the tool runs once the
+# script has started; idle, the tool's few milliseconds after the start
+# would hide that.
+from_larkvane_busy() {
+    e2e_begin "$name" winxp
+    busy_machine 2
+    local round
+    for round in 1 2 3 4 5; do
+        e2e_log "round $round"
+        from_larkvane_round slow
+    done
+}
+
+# Two windows from the product's folder, as a user who started the tool
+# twice has. OK in the first removes what it can: the second tool still
+# runs from clearwick.exe, which stays, and so does the folder. OK in the
+# second, once the first script has finished, removes the rest, with the
+# slow hook of from_larkvane_busy in place.
+from_larkvane_twice() {
+    e2e_begin "$name" winxp
     demo_install
     snapshot "$E2E_WORK/before.txt"
     start_product
+    slow_destroy_hook
+    local dir=$WINEPREFIX/$E2E_LARKVANE first second
+    start_tool "$dir" "$dir/clearwick.exe"
+    first=$E2E_TOOL_PID
+    start_tool "$dir" "$dir/clearwick.exe"
+    second=$E2E_TOOL_PID
+    wait_until 30 eval '[ "$(mapped_windows Clearwick)" = 2 ]' || fail "the second window did not appear"
+    click_control Clearwick 101
+    wait_until 15 eval '_e2e_ended $first || _e2e_ended $second' || fail "neither tool ended on OK"
+    E2E_TOOL_PID=$first
+    _e2e_ended "$first" || { E2E_TOOL_PID=$second; second=$first; }
+    expect_tool_ended
+    expect_product_closed
+    wait_until 20 test ! -e "$dir/kelp_note.txt" || fail "the first script did not run"
+    wait_until 20 eval '! script_running' || fail "the first script is still running"
+    [ -e "$dir/clearwick.exe" ] || fail "the first script deleted the running tool's exe"
+    E2E_TOOL_PID=$second
+    click_control Clearwick 101
+    expect_tool_ended
+    expect_all_gone
+}
+
+# One removal from the product's folder, in the test's prefix, whatever the
+# rounds before it left there; with "slow", under the slow hook.
+from_larkvane_round() {
+    rm -f "$WINEPREFIX/drive_c/clearwick.bat"
+    demo_install
+    snapshot "$E2E_WORK/before.txt"
+    start_product
+    if [ "${1:-}" = slow ]; then slow_destroy_hook; fi
     start_tool "$WINEPREFIX/$E2E_LARKVANE" "$WINEPREFIX/$E2E_LARKVANE/clearwick.exe"
     click_control Clearwick 101
     expect_tool_ended
     expect_product_closed
-    # The script has finished when its console has gone with the rest.
+    expect_all_gone
+}
+
+# The script has finished when its console has gone with the rest; then
+# the three files and the folder must be gone.
+expect_all_gone() {
     timeout 60 wineserver -w || fail "Wine programs still running a minute after the answer"
     if [ -e "$WINEPREFIX/$E2E_LARKVANE" ]; then
         e2e_log "left in C:\\Program Files\\Larkvane: $(ls -A "$WINEPREFIX/$E2E_LARKVANE" | tr '\n' ' ')"
@@ -572,7 +633,7 @@ harness() {
 case $name in
     nt_ok | 9x_ok | win95_ok | winme_ok | win32s_ok | nt40_ok | win2k_ok | win7_ok | win10_ok | \
         win10_wow64_ok | cancel | close_box | space_ok | escape | no_product | decoys | \
-        from_larkvane | korean | real9x_korean | real9x_western | real9x_no_version | \
+        from_larkvane | from_larkvane_busy | from_larkvane_twice | korean | real9x_korean | real9x_western | real9x_no_version | \
         real9x_no_window | tab_space_cancel | minimise_restore | minimise_restore_buttons | harness)
         "$name"
         ;;

@@ -13,6 +13,10 @@
 //   window_probe close <title>   sends WM_CLOSE (only to test the stand-in)
 //   window_probe restore <title> posts WM_SYSCOMMAND SC_RESTORE, as a task bar
 //                                restores a minimised window
+//   window_probe hook <dll>      installs the DLL's global CBT hook
+//                                (slow_destroy_hook.cpp), prints "hooked" and
+//                                keeps it installed until windows titled
+//                                "Clearwick" have come and all gone again
 //
 // `show` prints one record a line, fields separated by tabs:
 //   window  <hwnd> <class> <l> <t> <r> <b> <style> <text>
@@ -208,7 +212,7 @@ int main() {
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argv == nullptr || argc < 2) {
         Write("usage: window_probe show <title> [box] | acp | fonts | desktop | close <title>"
-              " | restore <title>\n");
+              " | restore <title> | hook <dll>\n");
         return 2;
     }
     if (lstrcmpW(argv[1], L"acp") == 0) {
@@ -241,6 +245,21 @@ int main() {
     if (lstrcmpW(argv[1], L"restore") == 0) {
         const HWND window = FindWindowW(nullptr, argv[2]);
         return window != nullptr && PostMessageW(window, WM_SYSCOMMAND, SC_RESTORE, 0) ? 0 : 1;
+    }
+    if (lstrcmpW(argv[1], L"hook") == 0) {
+        const HMODULE dll = LoadLibraryW(argv[2]);
+        const auto hook = reinterpret_cast<HOOKPROC>(
+            reinterpret_cast<void*>(GetProcAddress(dll, "SlowDestroy")));
+        if (hook == nullptr || SetWindowsHookExW(WH_CBT, hook, dll, 0) == nullptr) return 1;
+        Write("hooked\n");
+        // A hook lives as long as the thread that set it.
+        bool seen = false;
+        for (;;) {
+            const bool there = FindWindowW(nullptr, L"Clearwick") != nullptr;
+            if (seen && !there) return 0;
+            seen = seen || there;
+            Sleep(50);
+        }
     }
     return 2;
 }

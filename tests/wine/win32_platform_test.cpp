@@ -170,7 +170,17 @@ void StartProgramRunsInTheGivenDirectory(Win32Platform& platform) {
     const std::string_view lines[] = {"@echo off", "cd > C:\\clearwick_start_test.txt"};
     CHECK(platform.WriteTextFile(script, lines, 2) == ERROR_SUCCESS);
     SetCurrentDirectoryA("C:\\windows");
+    // The program's window is gone before the script starts, since nothing
+    // but the end of the process may follow the start; so on a failed start.
+    const auto ownWindow = [&platform] {
+        const HWND window = CreateWindowExA(0, "STATIC", "Clearwick", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                            nullptr, nullptr, nullptr);
+        platform.SetOwnerWindow(static_cast<WindowHandle>(reinterpret_cast<UINT_PTR>(window)));
+        return window;
+    };
+    HWND window = ownWindow();
     CHECK(platform.StartProgram(script, SW_SHOWMINIMIZED, "C:\\") == ERROR_SUCCESS);
+    CHECK(!IsWindow(window));
     std::string where;
     for (int i = 0; i < 200 && where.empty(); ++i) {
         Sleep(50);
@@ -179,8 +189,10 @@ void StartProgramRunsInTheGivenDirectory(Win32Platform& platform) {
     CHECK(where == "C:\\\r\n");
 
     // A failed start comes back as the Windows error it means.
+    window = ownWindow();
     CHECK(platform.StartProgram("C:\\no_such_script.bat", SW_SHOWMINIMIZED, "C:\\") ==
           ERROR_FILE_NOT_FOUND);
+    CHECK(!IsWindow(window));
 }
 
 }  // namespace
