@@ -36,7 +36,6 @@ set(CLEARWICK_SHIPPED_LIBRARIES kernel32 user32 gdi32 advapi32)
 
 set(_clearwick_window_dir ${CMAKE_CURRENT_LIST_DIR}/../src/window)
 get_filename_component(_clearwick_source_dir ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
-find_program(CLEARWICK_PYTHON3 python3 REQUIRED)
 
 # Makes TARGET a shipped exe: those flags and libraries, the program's
 # resources (icon, version record, manifest), the source's time as its PE
@@ -44,11 +43,12 @@ find_program(CLEARWICK_PYTHON3 python3 REQUIRED)
 function(clearwick_shipped_exe target)
     # The time is that of the last commit (or SOURCE_DATE_EPOCH), read on
     # every build; its file changes, and so relinks the exe, only when the
-    # time does.
+    # time does. pe_stamp.py runs as it stands: its first line names the
+    # system's python3, the one python3-pefile is installed for.
     set(epoch_file ${CMAKE_BINARY_DIR}/source-epoch.txt)
     if(NOT TARGET clearwick_source_epoch)
         add_custom_target(clearwick_source_epoch
-            COMMAND ${CLEARWICK_PYTHON3} ${_clearwick_source_dir}/tools/pe_stamp.py
+            COMMAND ${_clearwick_source_dir}/tools/pe_stamp.py
                     epoch ${_clearwick_source_dir} ${epoch_file}
             BYPRODUCTS ${epoch_file}
             VERBATIM)
@@ -56,7 +56,7 @@ function(clearwick_shipped_exe target)
     add_dependencies(${target} clearwick_source_epoch)
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${epoch_file})
     add_custom_command(TARGET ${target} POST_BUILD
-        COMMAND ${CLEARWICK_PYTHON3} ${_clearwick_source_dir}/tools/pe_stamp.py
+        COMMAND ${_clearwick_source_dir}/tools/pe_stamp.py
                 stamp $<TARGET_FILE:${target}> ${epoch_file}
         VERBATIM)
     target_sources(${target} PRIVATE ${_clearwick_window_dir}/clearwick.rc)

@@ -3,6 +3,7 @@
 # missing: the native toolchain and GoogleTest, mingw-w64 for i686, 32-bit
 # Wine (which needs the i386 architecture), Xvfb and the X tools the Wine
 # tests drive it with; git, whose last commit gives the exe its time stamp;
+# python3-pefile, which stamps the exe and reads it in the exe checks;
 # osslsigncode and openssl, which sign a release and check it. Runs as root,
 # or through sudo when there is one.
 #
@@ -17,7 +18,7 @@ packages=(
     cmake g++ libgtest-dev
     g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
     wine wine32 wine64 xvfb xdotool x11-utils x11-apps netpbm
-    icoutils fonts-nanum fonts-droid-fallback fonts-wine python3 locales
+    fonts-nanum fonts-droid-fallback fonts-wine python3 python3-pefile locales
     nsis libx11-dev git make osslsigncode openssl
 )
 case ${1:-} in

@@ -1,25 +1,25 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Gives a shipped exe the time of its source as its PE time stamp.
 
 The linker writes no time stamp (so that every build of a commit is the same
 bytes); this post-link step writes a reproducible one: the committer time of
 the source tree's last commit, or SOURCE_DATE_EPOCH when that is set. It then
 sets the header's CheckSum to the value Windows' own algorithm gives, since
-the stamp is part of what the checksum covers.
+the stamp is part of what the checksum covers. pefile (python3-pefile) reads
+and writes the header.
 
     pe_stamp.py epoch SOURCE_DIR EPOCH_FILE
         writes the time (seconds since 1970, UTC) to EPOCH_FILE, touching the
         file only when the value changes, so that a build relinks only then
     pe_stamp.py stamp EXE EPOCH_FILE
         writes that time and the matching checksum into EXE, in place
-
-Standard library only.
 """
 
 import os
-import struct
 import subprocess
 import sys
+
+import pefile
 
 
 def fail(message):
@@ -66,38 +66,26 @@ def write_epoch(source_dir, epoch_file):
         out.write(text)
 
 
-def pe_checksum(image, checksum_offset):
-    """The sum that IMAGEHLP's CheckSumMappedFile computes: the file as 16-bit
-    words with end-around carry, its own field counted as zero, plus the
-    file's length."""
-    data = bytearray(image)
-    data[checksum_offset:checksum_offset + 4] = b"\0\0\0\0"
-    if len(data) % 2:
-        data.append(0)
-    total = sum(struct.unpack("<%dH" % (len(data) // 2), data))
-    while total >> 16:
-        total = (total & 0xFFFF) + (total >> 16)
-    return (total + len(image)) & 0xFFFFFFFF
-
-
 def stamp(exe, epoch_file):
     with open(epoch_file) as f:
         epoch = parse_epoch(f.read(), epoch_file)
-    with open(exe, "rb") as f:
-        image = bytearray(f.read())
-    if image[:2] != b"MZ" or len(image) < 64:
-        fail("%s is not an executable" % exe)
-    pe = struct.unpack_from("<I", image, 60)[0]
-    if image[pe:pe + 4] != b"PE\0\0" or struct.unpack_from("<H", image, pe + 24)[0] != 0x10B:
+    try:
+        pe = pefile.PE(exe, fast_load=True)
+    except (OSError, pefile.PEFormatError) as error:
+        fail("%s is not an executable: %s" % (exe, error))
+    if pe.OPTIONAL_HEADER.Magic != pefile.OPTIONAL_HEADER_MAGIC_PE:
         fail("%s is not a PE32 image" % exe)
-    # Data directory 4 (the certificates): a stamp would break a signature.
-    security_size = struct.unpack_from("<I", image, pe + 24 + 96 + 4 * 8 + 4)[0]
-    if security_size:
+    # The certificates' directory: a stamp would break a signature.
+    if pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]].Size:
         fail("%s is signed; stamp the unsigned build" % exe)
-    struct.pack_into("<I", image, pe + 8, epoch)
-    checksum_offset = pe + 24 + 64
-    struct.pack_into("<I", image, checksum_offset, pe_checksum(image, checksum_offset))
-    with open(exe, "r+b") as f:
+    pe.FILE_HEADER.TimeDateStamp = epoch
+    # Windows' sum (IMAGEHLP's CheckSumMappedFile): the file's 16-bit words
+    # added with end-around carry, this field counted as zero, plus the
+    # file's length.
+    pe.OPTIONAL_HEADER.CheckSum = pe.generate_checksum()
+    image = pe.write()
+    pe.close()
+    with open(exe, "wb") as f:
         f.write(image)
 
 

@@ -126,7 +126,7 @@ say "verify-release.sh with the signed exe and signature of another build"
 other=$(copy other)
 cp "$dist/clearwick-unsigned.exe" "$work/other.exe"
 echo 1000000000 >"$work/other-epoch.txt"
-python3 "$repo/tools/pe_stamp.py" stamp "$work/other.exe" "$work/other-epoch.txt"
+"$repo/tools/pe_stamp.py" stamp "$work/other.exe" "$work/other-epoch.txt"
 rm "$other/clearwick.exe" "$other/clearwick.exe.sig"
 osslsigncode sign -pkcs12 "$keys/signer.p12" -readpass <(printf '%s' "$password") -h sha256 -n Clearwick \
     -in "$work/other.exe" -out "$other/clearwick.exe" >"$work/other-sign.log" 2>&1 ||
