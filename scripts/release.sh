@@ -87,7 +87,7 @@ if [ -n "$token" ]; then
             die "no p11-kit proxy module at $module: install p11-kit-modules, or name the token's module with --pkcs11-module"
     fi
     [ -f "$module" ] || die "no PKCS#11 module $module"
-    module=$(realpath "$module")
+    module=$(realpath --no-symlinks "$module")
     openssl engine pkcs11 >/dev/null 2>&1 ||
         die "OpenSSL has no pkcs11 engine, through which osslsigncode reaches a token: install libengine-pkcs11-openssl"
 elif [ -n "$certs$module" ]; then
