@@ -170,11 +170,12 @@ uri='pkcs11:token=clearwick-test;object=code-signing'
 rm "$keys/token.key"
 
 signed_by_token() {
-    local name=$1 log=$work/release-$1.log folder
-    shift
+    local name=$1 module=$2 log=$work/release-$1.log folder
+    shift 2
     rm -rf "$work/clone/dist"
     "$work/clone/scripts/release.sh" "$@" >"$log" 2>&1 || { tail -n 30 "$log"; fail "release.sh failed ($name)"; }
     grep -qF -- "$pin" "$log" && fail "release.sh printed the PIN ($name)"
+    grep -q "^   through .*$module\$" "$log" || fail "release.sh did not sign through $module ($name)"
     sed -n '/^== Signing/,/^== Release/p' "$log"
     mkdir -p "$work/$name"
     mv "$work"/clone/dist/clearwick-* "$work/$name/"
@@ -186,9 +187,9 @@ signed_by_token() {
     verify "$folder" pass "$name"
 }
 say "release.sh --sign $uri, through p11-kit's proxy, the certificate from the token"
-CLEARWICK_SIGN_PASSWORD=$pin signed_by_token token-proxy --sign "$uri"
+CLEARWICK_SIGN_PASSWORD=$pin signed_by_token token-proxy /p11-kit-proxy.so --sign "$uri"
 say "release.sh --sign $uri;type=private, through SoftHSM2's module named, the chain from --certs"
-signed_by_token token-named --sign "$uri;type=private" --pkcs11-module "$softhsm" \
+signed_by_token token-named "$softhsm" --sign "$uri;type=private" --pkcs11-module "$softhsm" \
     --certs "$keys/token-chain.pem" --password-file "$keys/pin"
 
 # A refused signing: release.sh ends with 1, says MESSAGE, leaves no file in
