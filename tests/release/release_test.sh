@@ -157,7 +157,8 @@ say "a SoftHSM2 token in $work/softhsm, holding a code-signing key that no disk 
 export SOFTHSM2_CONF=$work/softhsm/softhsm2.conf
 mkdir -p "$work/softhsm/tokens"
 printf 'directories.tokendir = %s\nobjectstore.backend = file\n' "$work/softhsm/tokens" >"$SOFTHSM2_CONF"
-softhsm=$(sed -n 's/^module: *//p' /usr/share/p11-kit/modules/softhsm2.module)
+softhsm=$(sed -n 's/^module: *//p' /usr/share/p11-kit/modules/softhsm2.module 2>/dev/null)
+[ -f "$softhsm" ] || fail "p11-kit has no SoftHSM2 module registered (scripts/install-deps.sh installs softhsm2)"
 pin=$(openssl rand -hex 8)
 printf '%s\n' "$pin" >"$keys/pin"
 uri='pkcs11:token=clearwick-test;object=code-signing'
