@@ -4,14 +4,18 @@
 # Wine (which needs the i386 architecture), Xvfb and the X tools the Wine
 # tests drive it with; git, whose last commit gives the exe its time stamp;
 # python3-pefile, which stamps the exe and reads it in the exe checks;
-# osslsigncode and openssl, which sign a release and check it. Runs as root,
-# or through sudo when there is one.
+# osslsigncode and openssl, which sign a release and check it. On the host
+# alone, where releases are made and signed: OpenSSL's pkcs11 engine and
+# p11-kit's proxy module, through which osslsigncode signs with a key in a
+# token, and SoftHSM2 and OpenSC's pkcs11-tool, with which the release test
+# makes its token. Runs as root, or through sudo when there is one.
 #
 #   scripts/install-deps.sh           what the build and the tests need
 #   scripts/install-deps.sh --guest   that, and what makes and starts the
 #                                     emulated machine (scripts/win32-run.sh)
-#   scripts/install-deps.sh --list    print the first list, one a line: the
-#                                     emulated machine is made with it too
+#   scripts/install-deps.sh --list    print the first list without the
+#                                     host's signing packages, one a line:
+#                                     the emulated machine is made with it
 set -euo pipefail
 
 packages=(
@@ -21,12 +25,14 @@ packages=(
     fonts-nanum fonts-droid-fallback fonts-wine python3 python3-pefile locales
     nsis libx11-dev git make osslsigncode openssl
 )
+signing=(libengine-pkcs11-openssl p11-kit-modules softhsm2 opensc)
 case ${1:-} in
     --list) printf '%s\n' "${packages[@]}"; exit 0 ;;
     --guest) packages+=(qemu-system-x86 mmdebstrap e2fsprogs) ;;
     "") ;;
     *) echo "usage: scripts/install-deps.sh [--guest | --list]" >&2; exit 2 ;;
 esac
+packages+=("${signing[@]}")
 
 sudo=
 if [ "$(id -u)" -ne 0 ]; then sudo=sudo; fi

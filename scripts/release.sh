@@ -10,14 +10,24 @@
 #                           clearwick.exe again (scripts/verify-release.sh)
 #   SHA256SUMS              the SHA-256 of each of them
 #
-#   scripts/release.sh [--sign KEY.p12 [--password-file FILE]] [--timestamp URL]
+#   scripts/release.sh [--sign KEY [--password-file FILE]
+#                       [--certs CHAIN.pem] [--pkcs11-module PATH]] [--timestamp URL]
 #
-# KEY.p12 holds the code-signing key and its certificate chain (PKCS#12). Its
-# password is read from FILE, or else from the environment variable
-# CLEARWICK_SIGN_PASSWORD; it never goes on a command line. URL is an
-# RFC 3161 time-stamping server, which keeps the signature valid after the
-# certificate expires. VERSION is MAJOR.MINOR.PATCH from src/window/version.h.
-# Refuses a work tree with any change, staged, unstaged or untracked.
+# KEY is the code-signing key: a PKCS#12 file (KEY.p12) that holds it with its
+# certificate chain, or a PKCS#11 URI (RFC 7512) that names it in a token,
+# such as 'pkcs11:token=Clearwick;object=code-signing'. A key in a token never
+# leaves it: osslsigncode signs through the token's PKCS#11 module, by default
+# p11-kit's proxy, which loads every module that the system registers
+# (p11-kit list-modules), or else the module PATH. The certificate chain,
+# leaf first, comes from CHAIN.pem (PEM), or else the certificate alone from
+# the token, by KEY's URI with type=cert.
+#
+# The key's password, or the token's PIN, is read from FILE, or else from the
+# environment variable CLEARWICK_SIGN_PASSWORD; it never goes on a command
+# line. URL is an RFC 3161 time-stamping server, which keeps the signature
+# valid after the certificate expires. VERSION is MAJOR.MINOR.PATCH from
+# src/window/version.h. Refuses a work tree with any change, staged, unstaged
+# or untracked. A failure leaves nothing new in dist/.
 set -euo pipefail
 
 usage() {
@@ -29,12 +39,14 @@ die() {
     exit 1
 }
 
-key='' password_file='' timestamp=''
+key='' password_file='' timestamp='' certs='' module=''
 while [ $# -gt 0 ]; do
     case $1 in
         --sign) [ $# -ge 2 ] || usage; key=$2; shift 2 ;;
         --password-file) [ $# -ge 2 ] || usage; password_file=$2; shift 2 ;;
         --timestamp) [ $# -ge 2 ] || usage; timestamp=$2; shift 2 ;;
+        --certs) [ $# -ge 2 ] || usage; certs=$2; shift 2 ;;
+        --pkcs11-module) [ $# -ge 2 ] || usage; module=$2; shift 2 ;;
         *) usage ;;
     esac
 done
@@ -43,14 +55,55 @@ done
 password=${CLEARWICK_SIGN_PASSWORD-}
 unset CLEARWICK_SIGN_PASSWORD
 
-if [ -n "$key" ]; then
+# p11-kit's proxy module: where p11-kit's pkg-config file says, or else in
+# the library folder that holds OpenSSL's engines, where distributions put it.
+p11kit_proxy() {
+    local path
+    path=$(pkg-config --variable=proxy_module p11-kit-1 2>/dev/null) || path=
+    if [ -z "$path" ]; then
+        path=$(openssl version -e | sed -n 's/^ENGINESDIR: "\(.*\)"$/\1/p')
+        path=${path%/*}/p11-kit-proxy.so
+    fi
+    echo "$path"
+}
+
+token=
+case $key in pkcs11:*) token=1 ;; esac
+if [ -n "$token" ]; then
+    case $key in
+        *pin-value=*) die "the PIN goes in --password-file or CLEARWICK_SIGN_PASSWORD, not in the URI, which a command line shows" ;;
+    esac
+    # The certificate lives beside the key, by the same name.
+    cert_uri=${key%%\?*}
+    cert_uri=$(sed -E 's/(^|;)type=[^;]*//; s/^;//' <<<"${cert_uri#pkcs11:}")
+    cert_uri="pkcs11:${cert_uri:+$cert_uri;}type=cert"
+    if [ -n "$certs" ]; then
+        [ -r "$certs" ] || die "cannot read the certificate chain $certs"
+        certs=$(realpath "$certs")
+    fi
+    if [ -z "$module" ]; then
+        module=$(p11kit_proxy)
+        [ -f "$module" ] ||
+            die "no p11-kit proxy module at $module: install p11-kit-modules, or name the token's module with --pkcs11-module"
+    fi
+    [ -f "$module" ] || die "no PKCS#11 module $module"
+    module=$(realpath --no-symlinks "$module")
+    openssl engine pkcs11 >/dev/null 2>&1 ||
+        die "OpenSSL has no pkcs11 engine, through which osslsigncode reaches a token: install libengine-pkcs11-openssl"
+elif [ -n "$certs$module" ]; then
+    die "--certs and --pkcs11-module go with --sign pkcs11:URI"
+elif [ -n "$key" ]; then
     [ -f "$key" ] || die "no key file $key"
     key=$(realpath "$key")
+fi
+if [ -n "$key" ]; then
+    secret=password
+    if [ -n "$token" ]; then secret=PIN; fi
     if [ -n "$password_file" ]; then
-        [ -r "$password_file" ] || die "cannot read the password file $password_file"
+        [ -r "$password_file" ] || die "cannot read the $secret file $password_file"
         password_file=$(realpath "$password_file")
     elif [ -z "$password" ]; then
-        die "--sign needs the key's password: set CLEARWICK_SIGN_PASSWORD or give --password-file"
+        die "--sign needs the key's $secret: set CLEARWICK_SIGN_PASSWORD or give --password-file"
     fi
     command -v osslsigncode >/dev/null || die "osslsigncode not found (scripts/install-deps.sh installs it)"
 elif [ -n "$password_file$timestamp" ]; then
@@ -84,24 +137,61 @@ cmake --preset win32 -B "$build"
 cmake --build "$build" -j2
 ctest --test-dir "$build" -L exe --output-on-failure -j2 || die "the exe checks failed"
 
-# Written beside its final place and moved there whole, so that a failed
-# signing leaves no half-made folder.
+# Written beside its final place and moved there whole, and removed on any
+# failure, so that a failed signing leaves nothing in dist/.
 dist=$repo/dist/clearwick-$version
 stage=$repo/dist/.clearwick-$version.new
 rm -rf "$stage"
+trap 'rm -rf "$stage"' EXIT
 mkdir -p "$stage"
 cp "$build/clearwick.exe" "$stage/clearwick-unsigned.exe"
+
+# What the token refused, from the messages of OpenSSL's pkcs11 engine.
+token_failure() {
+    local log=$1 refused missing
+    refused=$(grep -oE 'PIN (incorrect|invalid|length out of range|expired|locked)' "$log" | head -n 1) || true
+    missing=$(sed -n 's/^The \(.*\) was not found at: /\1 /p' "$log" | head -n 1)
+    if [ -n "$refused" ]; then
+        echo "the token refused the PIN for $key ($refused; a token locks after a few wrong PINs)"
+    elif grep -q 'No matching initialized token' "$log"; then
+        echo "no token that $module reaches matches $key: is it plugged in?"
+    elif grep -q 'Unable to load.*module' "$log"; then
+        echo "cannot load the PKCS#11 module $module"
+    elif [ -n "$missing" ]; then
+        case $missing in
+            certificate*) echo "the token holds no $missing (if it holds only the key, give the chain with --certs)" ;;
+            *) echo "the token holds no $missing" ;;
+        esac
+    else
+        echo "osslsigncode could not sign with $key through $module"
+    fi
+}
+
 if [ -n "$key" ]; then
     echo "== Signing with $key"
-    sign=(osslsigncode sign -pkcs12 "$key" -h sha256 -n Clearwick)
+    if [ -n "$token" ]; then
+        echo "   through $module"
+        sign=(osslsigncode sign -pkcs11module "$module" -key "$key")
+        if [ -n "$certs" ]; then sign+=(-certs "$certs"); else sign+=(-pkcs11cert "$cert_uri"); fi
+    else
+        sign=(osslsigncode sign -pkcs12 "$key")
+    fi
+    sign+=(-h sha256 -n Clearwick)
     if [ -n "$timestamp" ]; then sign+=(-ts "$timestamp"); fi
     sign+=(-in "$stage/clearwick-unsigned.exe" -out "$stage/clearwick.exe")
+    log=$build/sign.log
+    status=0
     if [ -n "$password_file" ]; then
-        "${sign[@]}" -readpass "$password_file"
+        "${sign[@]}" -readpass "$password_file" >"$log" 2>&1 || status=$?
     else
         # printf is the shell's own, so the password is in no process's
         # arguments; osslsigncode reads it from the pipe.
-        "${sign[@]}" -readpass <(printf '%s' "$password")
+        "${sign[@]}" -readpass <(printf '%s' "$password") >"$log" 2>&1 || status=$?
+    fi
+    sed 's/^/   /' "$log"
+    if [ "$status" != 0 ]; then
+        if [ -n "$token" ]; then die "$(token_failure "$log")"; fi
+        die "osslsigncode could not sign with $key"
     fi
     osslsigncode extract-signature -in "$stage/clearwick.exe" -out "$stage/clearwick.exe.sig"
 else

@@ -7,7 +7,15 @@
 #   - the signed exe does the removal in the e2e scenario nt_ok;
 #   - scripts/verify-release.sh accepts the folder, and refuses it with one
 #     byte of clearwick.exe changed (with SHA256SUMS as released, and made
-#     anew), and with the signed exe and signature of another build.
+#     anew), and with the signed exe and signature of another build;
+#   - the same release signed through a PKCS#11 token (SoftHSM2, in this
+#     test's folder) holding a second code-signing key, whose key file is
+#     deleted once imported: by p11-kit's proxy with the certificate from the
+#     token, and by SoftHSM2's module named with the chain from --certs, each
+#     checked by verify-release.sh;
+#   - release.sh refusing a wrong PIN, a missing token, key or certificate,
+#     module or OpenSSL engine, naming what was asked for and leaving nothing
+#     in dist/.
 #
 #   release_test.sh STANDIN PROBE
 #
@@ -57,6 +65,12 @@ password=$(openssl rand -hex 16)
         -set_serial 1 -extfile "$keys/openssl.cnf" -extensions signer -out "$keys/signer.pem"
     openssl pkcs12 -export -inkey "$keys/signer.key" -in "$keys/signer.pem" -certfile "$keys/ca.pem" \
         -passout "pass:$password" -out "$keys/signer.p12"
+    openssl req -new -newkey rsa:2048 -nodes -subj "/CN=Clearwick Token Signer/O=Clearwick" \
+        -config "$keys/openssl.cnf" -keyout "$keys/token.key" -out "$keys/token.csr"
+    openssl x509 -req -days 2 -in "$keys/token.csr" -CA "$keys/ca.pem" -CAkey "$keys/ca.key" \
+        -set_serial 2 -extfile "$keys/openssl.cnf" -extensions signer -out "$keys/token.pem"
+    openssl x509 -in "$keys/token.pem" -outform DER -out "$keys/token.der"
+    cat "$keys/token.pem" "$keys/ca.pem" >"$keys/token-chain.pem"
 } >"$work/openssl.log" 2>&1 || { cat "$work/openssl.log"; fail "openssl could not make the certificates"; }
 
 say "release.sh --sign on a clean clone of $(git -C "$repo" rev-parse --short HEAD)"
@@ -136,5 +150,71 @@ new_sums "$other"
 osslsigncode verify -in "$other/clearwick.exe" -CAfile "$keys/ca.pem" >/dev/null 2>&1 ||
     fail "the other build's signature does not verify, so this case would show nothing"
 verify "$other" signed other-build
+
+# The release signed through a token: release.sh in the clone, the release
+# then moved to NAME/, so that each run starts with no dist/.
+say "a SoftHSM2 token in $work/softhsm, holding a code-signing key that no disk holds"
+export SOFTHSM2_CONF=$work/softhsm/softhsm2.conf
+mkdir -p "$work/softhsm/tokens"
+printf 'directories.tokendir = %s\nobjectstore.backend = file\n' "$work/softhsm/tokens" >"$SOFTHSM2_CONF"
+softhsm=$(sed -n 's/^module: *//p' /usr/share/p11-kit/modules/softhsm2.module 2>/dev/null)
+[ -f "$softhsm" ] || fail "p11-kit has no SoftHSM2 module registered (scripts/install-deps.sh installs softhsm2)"
+pin=$(openssl rand -hex 8)
+printf '%s\n' "$pin" >"$keys/pin"
+uri='pkcs11:token=clearwick-test;object=code-signing'
+{
+    softhsm2-util --init-token --free --label clearwick-test --so-pin "$(openssl rand -hex 8)" --pin "$pin"
+    softhsm2-util --import "$keys/token.key" --token clearwick-test --label code-signing --id 01 --pin "$pin"
+    pkcs11-tool --module "$softhsm" --token-label clearwick-test --write-object "$keys/token.der" \
+        --type cert --label code-signing --id 01
+} >"$work/softhsm.log" 2>&1 || { cat "$work/softhsm.log"; fail "cannot put the key and certificate in the token"; }
+rm "$keys/token.key"
+
+signed_by_token() {
+    local name=$1 module=$2 log=$work/release-$1.log folder
+    shift 2
+    rm -rf "$work/clone/dist"
+    "$work/clone/scripts/release.sh" "$@" >"$log" 2>&1 || { tail -n 30 "$log"; fail "release.sh failed ($name)"; }
+    grep -qF -- "$pin" "$log" && fail "release.sh printed the PIN ($name)"
+    grep -q "^   through .*$module\$" "$log" || fail "release.sh did not sign through $module ($name)"
+    sed -n '/^== Signing/,/^== Release/p' "$log"
+    mkdir -p "$work/$name"
+    mv "$work"/clone/dist/clearwick-* "$work/$name/"
+    folder=$(echo "$work/$name"/clearwick-*)
+    osslsigncode verify -in "$folder/clearwick.exe" -CAfile "$keys/ca.pem" >"$work/verify-$name-exe.log" 2>&1 ||
+        { cat "$work/verify-$name-exe.log"; fail "osslsigncode verify refused the exe signed through the token ($name)"; }
+    grep -q 'Subject: /CN=Clearwick Token Signer' "$work/verify-$name-exe.log" ||
+        fail "the exe is not signed with the token's key ($name)"
+    verify "$folder" pass "$name"
+}
+say "release.sh --sign $uri, through p11-kit's proxy, the certificate from the token"
+CLEARWICK_SIGN_PASSWORD=$pin signed_by_token token-proxy /p11-kit-proxy.so --sign "$uri"
+say "release.sh --sign $uri;type=private, through SoftHSM2's module named, the chain from --certs"
+signed_by_token token-named "$softhsm" --sign "$uri;type=private" --pkcs11-module "$softhsm" \
+    --certs "$keys/token-chain.pem" --password-file "$keys/pin"
+
+# A refused signing: release.sh ends with 1, says MESSAGE, leaves no file in
+# dist/. The first four fail at the token, after the build.
+refused() {
+    local name=$1 secret=$2 message=$3 log=$work/release-$1.log status=0
+    shift 3
+    rm -rf "$work/clone/dist"
+    CLEARWICK_SIGN_PASSWORD=$secret "$work/clone/scripts/release.sh" "$@" >"$log" 2>&1 || status=$?
+    grep '^release.sh: ' "$log" | sed 's/^/  | /'
+    [ "$status" = 1 ] || fail "release.sh ended with $status, not 1, for $name"
+    grep -qF "$message" "$log" || fail "release.sh did not say '$message' for $name"
+    [ -z "$(find "$work/clone/dist" -type f 2>/dev/null)" ] || fail "release.sh left a file in dist/ for $name"
+}
+say "release.sh refusing what the token refuses"
+refused wrong-pin "0$pin" "the token refused the PIN for $uri (PIN incorrect" --sign "$uri"
+refused no-token "$pin" "reaches matches pkcs11:token=clearwick-absent;object=code-signing" \
+    --sign 'pkcs11:token=clearwick-absent;object=code-signing'
+refused no-certificate "$pin" "the token holds no certificate pkcs11:token=clearwick-test;object=absent;type=cert" \
+    --sign 'pkcs11:token=clearwick-test;object=absent'
+refused no-key "$pin" "the token holds no private key pkcs11:token=clearwick-test;object=absent" \
+    --sign 'pkcs11:token=clearwick-test;object=absent' --certs "$keys/token-chain.pem"
+refused no-module "$pin" "no PKCS#11 module $work/absent.so" --sign "$uri" --pkcs11-module "$work/absent.so"
+mkdir -p "$work/no-engines"
+OPENSSL_ENGINES=$work/no-engines refused no-engine "$pin" "OpenSSL has no pkcs11 engine" --sign "$uri"
 
 say "passed"
