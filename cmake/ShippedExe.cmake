@@ -11,8 +11,15 @@
 # which cost the file a .data section of its own. Data keeps the ABI's own
 # alignment: by default GCC aligns arrays of 32 bytes or more to 32 bytes,
 # for vector loads that this code never makes.
+# Arguments are pushed, not stored into space reserved at entry: the Win32
+# calls are stdcall, and the stored form then also re-reserves the space
+# after each call, which made the code a quarter larger. GCC stores them
+# whenever it may probe the stack, which a frame near a page's size needs
+# and a program without a C run-time cannot do (it has no ___chkstk_ms):
+# so no probes, and no frame large enough to need one.
 set(CLEARWICK_SHIPPED_COMPILE_FLAGS -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -ffunction-sections -fomit-frame-pointer -mpreferred-stack-boundary=2 -malign-data=abi)
+    -ffunction-sections -fomit-frame-pointer -mpreferred-stack-boundary=2 -malign-data=abi
+    -mno-accumulate-outgoing-args -mno-stack-arg-probe -Werror=frame-larger-than=3072)
 
 # - Windows 95 loads only images whose subsystem and OS versions are 4.0 or
 #   lower, and mingw-w64's linker defaults are newer: set them explicitly.
