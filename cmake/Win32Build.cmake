@@ -42,6 +42,7 @@ target_link_options(form2_window_test PRIVATE -static)
 # clearwick.exe. Its export keeps its undecorated name.
 add_library(control_fonts_probe SHARED tests/wine/control_fonts_probe.cpp)
 set_target_properties(control_fonts_probe PROPERTIES PREFIX "")
+target_include_directories(control_fonts_probe PRIVATE tests)
 target_link_options(control_fonts_probe PRIVATE -static -Wl,--kill-at)
 add_dependencies(form2_window_test control_fonts_probe)
 # Each row also with a leaded face (see the test) that the controls must

@@ -36,15 +36,16 @@ inline constexpr TwipRect kCmdCancelRect = {3000, 975, 1000, 400};
 // below 2^15 dpi, so the products fit, and 32-bit code needs no 64-bit
 // division helpers for them.
 
-// Rounds half away from zero, as MulDiv(twips, dpi, 1440) does.
-constexpr int TwipsToPixels(int twips, int dpi) {
-    const int scaled = twips * dpi;
-    return scaled >= 0 ? (scaled + 720) / 1440 : (scaled - 720) / 1440;
+// value * numerator / denominator, rounded half away from zero as
+// MulDiv(value, numerator, denominator) rounds it.
+constexpr int Scale(int value, int numerator, int denominator) {
+    const int scaled = value * numerator;
+    return (scaled >= 0 ? scaled + denominator / 2 : scaled - denominator / 2) / denominator;
 }
 
+constexpr int TwipsToPixels(int twips, int dpi) { return Scale(twips, dpi, 1440); }
+
 // LOGFONT height (negative: character height) for a size in 1/100 point.
-constexpr int FontHeightForCentipoints(int centipoints, int dpi) {
-    return -((centipoints * dpi + 3600) / 7200);
-}
+constexpr int FontHeightForCentipoints(int centipoints, int dpi) { return Scale(-centipoints, dpi, 7200); }
 
 }  // namespace clearwick

@@ -3,7 +3,9 @@
 // The window is a dialog box of the system's dialog class, which screen
 // readers read aloud as it opens: the question, not only the focused button.
 // A template in memory gives its frame and title; the controls are made in
-// code, laid out in twips at the display's DPI.
+// code, laid out in twips at the window's DPI, and laid out again, as a fresh
+// start at that DPI would, when Windows says the DPI has changed (the window
+// has moved to a monitor of another scale, or the scale was changed).
 //
 // The Korean texts are stored as code page 949 bytes. Wherever the system
 // has the W calls and a code page 949 table, the texts become UTF-16 and the
@@ -39,16 +41,69 @@ using CreateWindowExWFn = HWND(WINAPI*)(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int
 using CreateFontIndirectWFn = HFONT(WINAPI*)(const LOGFONTW*);
 using GetGlyphIndicesWFn = DWORD(WINAPI*)(HDC, LPCWSTR, int, LPWORD, DWORD);
 
-// The W calls, where this system has them.
-struct WideCalls {
-    CreateDialogIndirectParamWFn createDialogIndirectParamW =
-        LookUp<CreateDialogIndirectParamWFn>("user32.dll", "CreateDialogIndirectParamW");
-    CreateWindowExWFn createWindowExW = LookUp<CreateWindowExWFn>("user32.dll", "CreateWindowExW");
-    CreateFontIndirectWFn createFontIndirectW =
-        LookUp<CreateFontIndirectWFn>("gdi32.dll", "CreateFontIndirectW");
-    // Windows 2000 and later.
-    GetGlyphIndicesWFn getGlyphIndicesW = LookUp<GetGlyphIndicesWFn>("gdi32.dll", "GetGlyphIndicesW");
+// What Windows 10 has for windows whose DPI is their own.
+// SetDialogDpiChangeBehavior and SetDialogControlDpiChangeBehavior take a
+// window, a mask of behaviours and their new values.
+using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+using SetDpiChangeBehaviorFn = BOOL(WINAPI*)(HWND, int, int);
+using SetWindowLongAFn = LONG(WINAPI*)(HWND, int, LONG);
+
+// The calls that not every system has, null where it lacks them.
+struct LaterCalls {
+    // The W calls.
+    CreateDialogIndirectParamWFn createDialogIndirectParamW;
+    CreateWindowExWFn createWindowExW;
+    CreateFontIndirectWFn createFontIndirectW;
+    GetGlyphIndicesWFn getGlyphIndicesW;  // Windows 2000 and later
+    // Windows 10 1607 and later.
+    GetDpiForWindowFn getDpiForWindow;
+    AdjustWindowRectExForDpiFn adjustWindowRectExForDpi;
+    // 1703 and later.
+    SetDpiChangeBehaviorFn setDialogDpiChangeBehavior;
+    SetDpiChangeBehaviorFn setDialogControlDpiChangeBehavior;
+    // Every system has this one, but only what the calls above make needs
+    // it, so it stays out of the import table with them.
+    SetWindowLongAFn setWindowLongA;
+
+    LaterCalls() {
+        FARPROC user32[7];
+        FARPROC gdi32[2];
+        LookUpAll("user32.dll",
+                  "CreateDialogIndirectParamW\0CreateWindowExW\0GetDpiForWindow\0AdjustWindowRectExForDpi\0"
+                  "SetDialogDpiChangeBehavior\0SetDialogControlDpiChangeBehavior\0SetWindowLongA\0",
+                  user32);
+        LookUpAll("gdi32.dll", "CreateFontIndirectW\0GetGlyphIndicesW\0", gdi32);
+        createDialogIndirectParamW = As<CreateDialogIndirectParamWFn>(user32[0]);
+        createWindowExW = As<CreateWindowExWFn>(user32[1]);
+        getDpiForWindow = As<GetDpiForWindowFn>(user32[2]);
+        adjustWindowRectExForDpi = As<AdjustWindowRectExForDpiFn>(user32[3]);
+        setDialogDpiChangeBehavior = As<SetDpiChangeBehaviorFn>(user32[4]);
+        setDialogControlDpiChangeBehavior = As<SetDpiChangeBehaviorFn>(user32[5]);
+        setWindowLongA = As<SetWindowLongAFn>(user32[6]);
+        createFontIndirectW = As<CreateFontIndirectWFn>(gdi32[0]);
+        getGlyphIndicesW = As<GetGlyphIndicesWFn>(gdi32[1]);
+    }
 };
+
+// The controls, in tab order, with the IDs kLabel1Id and on. The label has
+// a font of its own; the buttons have the window's default font.
+struct ControlSpec {
+    const char* className;
+    const WCHAR* wideClassName;
+    const char* text;
+    DWORD style;
+    TwipRect rect;
+};
+// The buttons tell when they get the focus.
+constexpr DWORD kButtonStyle = BS_PUSHBUTTON | BS_NOTIFY | WS_TABSTOP;
+constexpr ControlSpec kControls[] = {
+    {"STATIC", L"STATIC", kLabel1Text, SS_LEFTNOWORDWRAP | SS_NOPREFIX, kLabel1Rect},
+    {"BUTTON", L"BUTTON", kCmdOkText, kButtonStyle, kCmdOkRect},
+    {"BUTTON", L"BUTTON", kCmdCancelText, kButtonStyle, kCmdCancelRect},
+};
+constexpr int kLabel1 = 0, kCmdOK = 1, kCmdCancel = 2, kControlCount = 3;
+static_assert(kLabel1Id + kCmdOK == kCmdOkId && kLabel1Id + kCmdCancel == kCmdCancelId, "IDs in tab order");
 
 // Faces that draw Hangul, best first. GulimChe, the label's face, comes by
 // its Korean name (what a Korean system lists) and its English one. Most
@@ -82,16 +137,18 @@ bool FromKorean(const char* cp949, WCHAR (&out)[N]) {
 struct Form2Window {
     Form2& form;
     Win32Platform& platform;
-    const WideCalls wide;
+    const LaterCalls later;
     HWND window = nullptr;
-    HWND cmdOK = nullptr;
-    HWND cmdCancel = nullptr;
+    HWND controls[kControlCount] = {};  // Label1, cmdOK, cmdCancel
     HWND focus = nullptr;  // the button that had the focus last
     HBRUSH background = nullptr;
     HFONT labelFont = nullptr;
     HFONT defaultFont = nullptr;
-    int dpiX = 96;
+    const char* face = kLabelFontFace;  // the controls' face, chosen at start
+    int dpiX = 96;  // the window's DPI, which the layout is at
     int dpiY = 96;
+    int guiFontHeight = 0;  // the system's dialog font size, which the buttons' font has,
+    int guiFontDpi = 96;    // given at this DPI
 
     // The one window of the process; its procedure finds it here.
     static Form2Window* current;
@@ -106,12 +163,12 @@ struct Form2Window {
         font.lfWeight = kLabelFontWeight;
         font.lfCharSet = kHangulCharset;
         lstrcpynA(font.lfFaceName, face, LF_FACESIZE);
-        if (wide.createFontIndirectW != nullptr) {
+        if (later.createFontIndirectW != nullptr) {
             // LOGFONTA and LOGFONTW differ only in the face name, their last field.
             LOGFONTW wideFont;
             std::memcpy(&wideFont, &font, offsetof(LOGFONTA, lfFaceName));
             if (FromKorean(face, wideFont.lfFaceName)) {
-                if (const HFONT made = wide.createFontIndirectW(&wideFont)) return made;
+                if (const HFONT made = later.createFontIndirectW(&wideFont)) return made;
             }
         }
         return CreateFontIndirectA(&font);
@@ -124,7 +181,7 @@ struct Form2Window {
         const HGDIOBJ previous = SelectObject(screen, font);
         WORD glyphs[64];
         bool drawn = true;
-        if (wide.getGlyphIndicesW(screen, text, length, glyphs, GGI_MARK_NONEXISTING_GLYPHS) != GDI_ERROR) {
+        if (later.getGlyphIndicesW(screen, text, length, glyphs, GGI_MARK_NONEXISTING_GLYPHS) != GDI_ERROR) {
             for (int i = 0; i < length; ++i) drawn = drawn && glyphs[i] != 0xFFFF;
         }
         SelectObject(screen, previous);
@@ -146,7 +203,7 @@ struct Form2Window {
 
         WCHAR texts[64];
         int length = 0;
-        bool glyphsKnown = wide.getGlyphIndicesW != nullptr;
+        bool glyphsKnown = later.getGlyphIndicesW != nullptr;
         for (const char* text : {kLabel1Text, kCmdOkText, kCmdCancelText}) {
             const int made = MultiByteToWideChar(kKoreanCodePage, 0, text, -1, texts + length,
                                                  static_cast<int>(sizeof texts / sizeof texts[0]) - length);
@@ -164,55 +221,105 @@ struct Form2Window {
         return face;
     }
 
-    // A control at its place in twips, holding `text` in `font`. Its box is
-    // its size in twips, or larger where the font's cell is taller or the
-    // text wider (a leaded face such as Malgun Gothic, say): it grows to fit,
-    // keeping its top-left corner. GDI reads the bytes in the code page of
-    // the font's charset, so they measure as Korean whatever the system's.
-    HWND CreateControl(HDC screen, const char* className, const WCHAR* wideClassName,
-                       const char* text, DWORD style, const TwipRect& rect, int id, HFONT font) const {
-        const HGDIOBJ previous = SelectObject(screen, font);
-        SIZE extent;
-        if (!GetTextExtentPoint32A(screen, text, lstrlenA(text), &extent)) extent = {0, 0};
-        SelectObject(screen, previous);
-        const int x = TwipsToPixels(rect.left, dpiX);
-        const int y = TwipsToPixels(rect.top, dpiY);
-        int width = TwipsToPixels(rect.width, dpiX);
-        int height = TwipsToPixels(rect.height, dpiY);
-        if (width < extent.cx) width = extent.cx;
-        if (height < extent.cy) height = extent.cy;
+    // The size of the window whose client area is the layout's size in
+    // twips at xDpi, yDpi, with its frame at frameDpi, or at the system's
+    // DPI for 0.
+    SIZE WindowSize(int xDpi, int yDpi, UINT frameDpi) const {
+        RECT frame = {0, 0, TwipsToPixels(kClientWidthTwips, xDpi), TwipsToPixels(kClientHeightTwips, yDpi)};
+        if (frameDpi != 0 && later.adjustWindowRectExForDpi != nullptr) {
+            later.adjustWindowRectExForDpi(&frame, kStyle, FALSE, 0, frameDpi);
+        } else {
+            AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
+        }
+        return {frame.right - frame.left, frame.bottom - frame.top};
+    }
+
+    // The DPI Windows draws the window's frame at, 0 for the system's. Per
+    // monitor (v2, which Windows 10 1703 and later give the window, and
+    // which they alone have the dialog DPI calls for), the window's own,
+    // which Windows has changed already when it sends WM_DPICHANGED. Per
+    // monitor v1 (8.1 to 1607) scales the client area alone.
+    UINT FrameDpi() const {
+        return later.setDialogDpiChangeBehavior != nullptr && later.getDpiForWindow != nullptr
+                   ? later.getDpiForWindow(window)
+                   : 0;
+    }
+
+    // Lays the window out at dpiX, dpiY, as a fresh start at that DPI does:
+    // the label's font and the buttons' made at that DPI; each control at
+    // its place in twips, and larger where the font's cell is taller or the
+    // text wider (a leaded face such as Malgun Gothic, say): it grows to
+    // fit, keeping its top-left corner; the window sized to hold the client
+    // area, with its top-left corner at (left, top). The fonts that the
+    // controls held before are deleted once they hold the new ones. GDI
+    // reads the texts' bytes in the code page of the font's charset, so they
+    // measure as Korean whatever the system's.
+    void LayOut(int left, int top) {
+        const HFONT oldLabelFont = labelFont;
+        const HFONT oldDefaultFont = defaultFont;
+        labelFont = CreateHangulFont(face, FontHeightForCentipoints(kLabelFontCentipoints, dpiY));
+        defaultFont = CreateHangulFont(face, Scale(guiFontHeight, dpiY, guiFontDpi));
+        const HDC screen = GetDC(nullptr);
+        for (int i = 0; i < kControlCount; ++i) {
+            const ControlSpec& control = kControls[i];
+            const HFONT font = i == kLabel1 ? labelFont : defaultFont;
+            const HGDIOBJ previous = SelectObject(screen, font);
+            SIZE extent;
+            if (!GetTextExtentPoint32A(screen, control.text, lstrlenA(control.text), &extent)) {
+                extent = {0, 0};
+            }
+            SelectObject(screen, previous);
+            int width = TwipsToPixels(control.rect.width, dpiX);
+            int height = TwipsToPixels(control.rect.height, dpiY);
+            if (width < extent.cx) width = extent.cx;
+            if (height < extent.cy) height = extent.cy;
+            MoveWindow(controls[i], TwipsToPixels(control.rect.left, dpiX),
+                       TwipsToPixels(control.rect.top, dpiY), width, height, TRUE);
+            SendMessageA(controls[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        }
+        ReleaseDC(nullptr, screen);
+        DeleteObject(oldLabelFont);
+        DeleteObject(oldDefaultFont);
+        const SIZE size = WindowSize(dpiX, dpiY, FrameDpi());
+        MoveWindow(window, left, top, size.cx, size.cy, TRUE);
+    }
+
+    // A control with no place or size yet, which LayOut gives it. Where the
+    // dialog manager would lay it out again at another DPI, or give it the
+    // dialog's font, it is told not to.
+    HWND CreateControl(const ControlSpec& spec, int id) const {
         const HMENU menu = reinterpret_cast<HMENU>(static_cast<INT_PTR>(id));
         const HINSTANCE instance = GetModuleHandleA(nullptr);
-        style |= WS_CHILD | WS_VISIBLE;
-
+        const DWORD style = spec.style | WS_CHILD | WS_VISIBLE;
         HWND control = nullptr;
         WCHAR wideText[64];
-        if (wide.createWindowExW != nullptr && FromKorean(text, wideText)) {
-            control = wide.createWindowExW(0, wideClassName, wideText, style, x, y, width, height,
-                                           window, menu, instance, nullptr);
+        if (later.createWindowExW != nullptr && FromKorean(spec.text, wideText)) {
+            control = later.createWindowExW(0, spec.wideClassName, wideText, style, 0, 0, 0, 0, window, menu,
+                                           instance, nullptr);
         }
         if (control == nullptr) {
-            control = CreateWindowExA(0, className, text, style, x, y, width, height, window, menu,
-                                      instance, nullptr);
+            control = CreateWindowExA(0, spec.className, spec.text, style, 0, 0, 0, 0, window, menu, instance,
+                                      nullptr);
         }
-        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        if (later.setDialogControlDpiChangeBehavior != nullptr) {
+            const int off = DCDC_DISABLE_FONT_UPDATE | DCDC_DISABLE_RELAYOUT;
+            later.setDialogControlDpiChangeBehavior(control, off, off);
+        }
         return control;
     }
 
-    // The dialog, and its controls measured and laid out on the screen's DC.
+    // The dialog and its controls, laid out at the window's DPI and centred
+    // in the work area.
     bool Create(HDC screen) {
-        dpiX = GetDeviceCaps(screen, LOGPIXELSX);
-        dpiY = GetDeviceCaps(screen, LOGPIXELSY);
-        const char* face = ChooseHangulFace(screen);
-
+        face = ChooseHangulFace(screen);
         background = CreateSolidBrush(kBackgroundColor);
-        labelFont = CreateHangulFont(face, FontHeightForCentipoints(kLabelFontCentipoints, dpiY));
         // The window's default font, which the buttons use: the system's
         // dialog font size, in a face that can draw Hangul.
         LOGFONTA gui;
         std::memset(&gui, 0, sizeof gui);
         GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof gui, &gui);
-        defaultFont = CreateHangulFont(face, gui.lfHeight != 0 ? gui.lfHeight : FontHeightForCentipoints(800, dpiY));
+        guiFontDpi = GetDeviceCaps(screen, LOGPIXELSY);
+        guiFontHeight = gui.lfHeight != 0 ? gui.lfHeight : FontHeightForCentipoints(800, guiFontDpi);
 
         // The template: the style; no extended style, controls, place, size,
         // menu or class (the system's dialog class); the title.
@@ -220,38 +327,34 @@ struct Form2Window {
         for (unsigned i = 0; i < sizeof kProgramTitle; ++i) words[11 + i] = kProgramTitle[i];
         const DLGTEMPLATE* dialog = reinterpret_cast<const DLGTEMPLATE*>(words);
         const HINSTANCE instance = GetModuleHandleA(nullptr);
-        if (wide.createDialogIndirectParamW != nullptr) {
-            window = wide.createDialogIndirectParamW(instance, dialog, nullptr, Procedure, 0);
+        if (later.createDialogIndirectParamW != nullptr) {
+            window = later.createDialogIndirectParamW(instance, dialog, nullptr, Procedure, 0);
         }
         if (window == nullptr) window = CreateDialogIndirectParamA(instance, dialog, nullptr, Procedure, 0);
         if (window == nullptr) return false;
         platform.SetOwnerWindow(static_cast<WindowHandle>(reinterpret_cast<UINT_PTR>(window)));
         SendMessageA(window, WM_SETICON, ICON_BIG,
                      reinterpret_cast<LPARAM>(LoadIconA(instance, MAKEINTRESOURCEA(IDI_CLEARWICK))));
+        if (later.setDialogDpiChangeBehavior != nullptr) {
+            later.setDialogDpiChangeBehavior(window, DDC_DISABLE_ALL, DDC_DISABLE_ALL);
+        }
+        for (int i = 0; i < kControlCount; ++i) controls[i] = CreateControl(kControls[i], kLabel1Id + i);
 
-        // Its client area in twips, centred in the work area.
-        RECT frame = {0, 0, TwipsToPixels(kClientWidthTwips, dpiX), TwipsToPixels(kClientHeightTwips, dpiY)};
-        AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
-        const int width = frame.right - frame.left;
-        const int height = frame.bottom - frame.top;
+        // The window's DPI: its own where the system knows it, else the
+        // screen's. Its client area in twips, centred in the work area.
+        dpiX = GetDeviceCaps(screen, LOGPIXELSX);
+        dpiY = guiFontDpi;
+        if (later.getDpiForWindow != nullptr) dpiX = dpiY = later.getDpiForWindow(window);
+        const SIZE size = WindowSize(dpiX, dpiY, FrameDpi());
         RECT work;
         if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0)) {
             work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
         }
-        MoveWindow(window, work.left + (work.right - work.left - width) / 2,
-                   work.top + (work.bottom - work.top - height) / 2, width, height, FALSE);
-
-        // In tab order; the buttons tell when they get the focus.
-        CreateControl(screen, "STATIC", L"STATIC", kLabel1Text, SS_LEFTNOWORDWRAP | SS_NOPREFIX,
-                      kLabel1Rect, kLabel1Id, labelFont);
-        const DWORD button = BS_PUSHBUTTON | BS_NOTIFY | WS_TABSTOP;
-        cmdOK = CreateControl(screen, "BUTTON", L"BUTTON", kCmdOkText, button, kCmdOkRect, kCmdOkId,
-                              defaultFont);
-        cmdCancel = CreateControl(screen, "BUTTON", L"BUTTON", kCmdCancelText, button, kCmdCancelRect,
-                                  kCmdCancelId, defaultFont);
+        LayOut(work.left + (work.right - work.left - size.cx) / 2,
+               work.top + (work.bottom - work.top - size.cy) / 2);
         // OK has the focus, by SetFocus: the dialog manager's own moves of
         // the focus make the button they reach the default one.
-        SetFocus(cmdOK);
+        SetFocus(controls[kCmdOK]);
         return true;
     }
 
@@ -292,8 +395,8 @@ struct Form2Window {
                     if (LOWORD(wParam) == kCmdOkId) {
                         // The removal runs once: while it shows a message
                         // box, nothing may press either button again.
-                        EnableWindow(cmdOK, FALSE);
-                        EnableWindow(cmdCancel, FALSE);
+                        EnableWindow(controls[kCmdOK], FALSE);
+                        EnableWindow(controls[kCmdCancel], FALSE);
                         form.cmdOK_Click();
                     }
                     if (LOWORD(wParam) == kCmdCancelId) form.cmdCancel_Click();
@@ -319,6 +422,27 @@ struct Form2Window {
                 // while minimised for an activation): OK would get it.
                 if (!IsIconic(window)) SetFocus(focus);
                 return TRUE;
+            case WM_DPICHANGED: {
+                // The new DPI, and the rectangle Windows suggests: the
+                // window takes its top-left corner, at its own size (which
+                // is the suggested one where Windows asked for it with
+                // WM_GETDPISCALEDSIZE, 1703 and later).
+                dpiX = LOWORD(wParam);
+                dpiY = HIWORD(wParam);
+                const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+                LayOut(suggested.left, suggested.top);
+                return TRUE;
+            }
+            case WM_GETDPISCALEDSIZE: {
+                // The size the window takes at that DPI, which WM_DPICHANGED
+                // then suggests: not its size scaled in proportion, which
+                // Windows takes otherwise. A dialog answers through
+                // DWL_MSGRESULT, set just before returning TRUE.
+                const int dpi = static_cast<int>(wParam);
+                *reinterpret_cast<SIZE*>(lParam) = WindowSize(dpi, dpi, dpi);
+                later.setWindowLongA(window, DWL_MSGRESULT, TRUE);
+                return TRUE;
+            }
             case WM_CLOSE:
                 // The close box and Alt+F4 end the program; the dialog manager
                 // would post IDCANCEL, which Escape also sends and is ignored.

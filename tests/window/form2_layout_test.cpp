@@ -33,6 +33,22 @@ TEST(FontHeightForCentipoints, GivesTheLabelFontsCharacterHeight) {
     EXPECT_EQ(FontHeightForCentipoints(800, 96), -11);
 }
 
+// The buttons' font keeps the system's dialog font size, given at the DPI
+// it was read at: scaled from there, never from the last layout's, it comes
+// back to the same height after any number of DPI changes.
+TEST(Scale, TakesTheDialogFontSizeToTheWindowsDpi) {
+    struct Case {
+        int height, to, from, scaled;
+    };
+    const Case cases[] = {
+        {-11, 96, 96, -11},  {-11, 144, 96, -17},  // -16.5, away from zero as MulDiv
+        {-17, 96, 144, -11}, {-17, 144, 144, -17}, {-11, 120, 96, -14},  // -13.75
+        {-11, 192, 96, -22}, {-22, 96, 192, -11},  {11, 144, 96, 17},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Scale(c.height, c.to, c.from), c.scaled) << c.height << " at " << c.from << " to " << c.to;
+}
+
 // The texts are kept as code page 949 bytes; decoding them with the C
 // library's own table proves each byte is what the Korean text needs.
 std::string Cp949ToUtf8(const char* bytes) {

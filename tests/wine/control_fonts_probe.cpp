@@ -1,16 +1,31 @@
-// A DLL that form2_window_test loads into the running clearwick.exe. Its one
-// export, run there on a thread of its own, measures each control's font:
-// the face the font mapper really chose for it, how many characters of the
-// control's text that face has no glyph for, and whether the font's cell
-// height and the text's extent fit in the control's client rectangle. Fonts
-// are GDI objects, which belong to the process that made them, so this has
-// to run inside the tool.
+// A DLL that form2_window_test (and the end-to-end tests' window_probe) load
+// into the running clearwick.exe; its exports run there, on a thread of
+// their own (see probe_dll.h). Fonts are GDI objects, which belong to the
+// process that made them, so what reads them has to run inside the tool.
 //
-// ProbeControlFonts(report) writes one line a control into report, a buffer
-// of at least 1024 bytes, in UTF-8, and returns the number of characters
-// without a glyph over all controls, plus one for each control whose text
-// would be clipped; a control it cannot read counts 1000.
+// ProbeControlFonts(report) measures each control's font: the face the font
+// mapper really chose for it, how many characters of the control's text
+// that face has no glyph for, and whether the font's cell height and the
+// text's extent fit in the control's client rectangle. It writes one line a
+// control into report, a buffer of at least 1024 bytes, in UTF-8, and
+// returns the number of characters without a glyph over all controls, plus
+// one for each control whose text would be clipped; a control it cannot
+// read counts 1000.
+//
+// ProbeLayout(report) writes the window's layout into report (1024 bytes):
+// its client size, and each control's place and size in the client area and
+// its font's height and face. It returns 0, or 1000 without the window.
+//
+// ChangeDpi(change), on a probe_dll::DpiChange, tells the window its DPI
+// has changed as Windows tells it: WM_GETDPISCALEDSIZE, then WM_DPICHANGED
+// with a suggested rectangle of the answered size, both sent from this
+// thread, so the window's own thread handles them and lParam points at data
+// of this process. It fills in the answers, which of the fonts the controls
+// held before still exist, and the layout after. It returns 0, or 1000
+// without the window.
 #include <windows.h>
+
+#include "wine/probe_dll.h"
 
 namespace {
 
@@ -54,11 +69,89 @@ int MissingGlyphs(HWND control, WCHAR (&face)[LF_FACESIZE], int& length, Fit& fi
     return missing;
 }
 
+// The face's name in UTF-8, empty if it cannot be converted.
+void ToUtf8(const WCHAR* face, char (&out)[3 * LF_FACESIZE]) {
+    if (WideCharToMultiByte(CP_UTF8, 0, face, -1, out, sizeof out, nullptr, nullptr) == 0) out[0] = '\0';
+}
+
+// The tool's window in this process: a dialog titled "Clearwick" with the
+// label (a message box has no control 100). A second instance of the tool
+// has a window of the same title.
+BOOL CALLBACK NoteForm(HWND window, LPARAM found) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char className[16] = "", title[16] = "";
+    GetClassNameA(window, className, sizeof className);
+    GetWindowTextA(window, title, sizeof title);
+    if (process != GetCurrentProcessId() || lstrcmpA(className, "#32770") != 0 ||
+        lstrcmpA(title, "Clearwick") != 0 || GetDlgItem(window, kFirstId) == nullptr) {
+        return TRUE;
+    }
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+HWND FindForm() {
+    HWND form = nullptr;
+    EnumWindows(NoteForm, reinterpret_cast<LPARAM>(&form));
+    return form;
+}
+
+HFONT FontOf(HWND control) { return reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)); }
+
+void WriteLayout(HWND form, char* out) {
+    RECT client = {};
+    GetClientRect(form, &client);
+    out += wsprintfA(out, "client %ldx%ld\n", client.right, client.bottom);
+    for (int id = kFirstId; id < kFirstId + kControls; ++id) {
+        const HWND control = GetDlgItem(form, id);
+        RECT box = {};
+        GetWindowRect(control, &box);
+        MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&box), 2);
+        LOGFONTW font = {};
+        GetObjectW(FontOf(control), sizeof font, &font);
+        char face[3 * LF_FACESIZE];
+        ToUtf8(font.lfFaceName, face);
+        out += wsprintfA(out, "control %d at %ld,%ld %ldx%ld, font %ld \"%s\"\n", id, box.left, box.top,
+                         box.right - box.left, box.bottom - box.top, font.lfHeight, face);
+    }
+}
+
 }  // namespace
+
+extern "C" __declspec(dllexport) DWORD WINAPI ProbeLayout(void* report) {
+    const HWND form = FindForm();
+    if (form == nullptr) return kUnreadable;
+    WriteLayout(form, static_cast<char*>(report));
+    return 0;
+}
+
+extern "C" __declspec(dllexport) DWORD WINAPI ChangeDpi(void* parameter) {
+    probe_dll::DpiChange& change = *static_cast<probe_dll::DpiChange*>(parameter);
+    const HWND form = FindForm();
+    if (form == nullptr) return kUnreadable;
+    HFONT before[kControls];
+    for (int i = 0; i < kControls; ++i) before[i] = FontOf(GetDlgItem(form, kFirstId + i));
+    RECT frame = {};
+    GetWindowRect(form, &frame);
+    change.scaled = {frame.right - frame.left, frame.bottom - frame.top};  // the size it would keep
+    change.answered =
+        SendMessageW(form, WM_GETDPISCALEDSIZE, change.dpi, reinterpret_cast<LPARAM>(&change.scaled));
+    RECT suggested = {change.corner.x, change.corner.y, change.corner.x + change.scaled.cx,
+                      change.corner.y + change.scaled.cy};
+    SendMessageW(form, WM_DPICHANGED, MAKEWPARAM(change.dpi, change.dpi),
+                 reinterpret_cast<LPARAM>(&suggested));
+    GetWindowRect(form, &frame);
+    change.placed = {frame.left, frame.top};
+    change.fontsLeft = 0;
+    for (int i = 0; i < kControls; ++i) change.fontsLeft += GetObjectType(before[i]) != 0;
+    WriteLayout(form, change.layout);
+    return 0;
+}
 
 extern "C" __declspec(dllexport) DWORD WINAPI ProbeControlFonts(void* report) {
     char* out = static_cast<char*>(report);
-    const HWND form = FindWindowA("#32770", "Clearwick");  // no message box is open yet
+    const HWND form = FindForm();
     DWORD total = 0;
     for (int id = kFirstId; id < kFirstId + kControls; ++id) {
         WCHAR face[LF_FACESIZE] = L"";
@@ -67,9 +160,7 @@ extern "C" __declspec(dllexport) DWORD WINAPI ProbeControlFonts(void* report) {
         const int missing =
             MissingGlyphs(form != nullptr ? GetDlgItem(form, id) : nullptr, face, length, fit);
         char faceUtf8[3 * LF_FACESIZE];
-        if (WideCharToMultiByte(CP_UTF8, 0, face, -1, faceUtf8, sizeof faceUtf8, nullptr, nullptr) == 0) {
-            faceUtf8[0] = '\0';
-        }
+        ToUtf8(face, faceUtf8);
         if (missing < 0) {
             out += wsprintfA(out, "control %d: unreadable (face \"%s\", %d characters)\n", id, faceUtf8,
                              length);

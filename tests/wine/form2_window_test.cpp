@@ -10,6 +10,15 @@
 // glyph for every character of each control's text in the control's font,
 // and the font's cell and the text's extent inside the control.
 //
+// Then, from inside too, the window's DPI changes ten times, to the other
+// of 96 and 144 and back, as Windows changes it when the window moves
+// between monitors of those scales. After each change the layout (client
+// size, each control's place, size and font height and face) must be the
+// one a fresh start at that DPI has, which a second instance started at the
+// other DPI shows; the fonts the controls held before must be gone; the
+// window must have answered WM_GETDPISCALEDSIZE with the size of a fresh
+// start's window and stand at the suggested place.
+//
 // Usage: form2_window_test <path of clearwick.exe, Unix or Windows> <dpi>
 //        [leaded | unwritable | twice]
 // - "leaded": the name Malgun Gothic stands for NanumGothic, a face with
@@ -24,6 +33,7 @@
 #include <windows.h>
 
 #include "wine/check.h"
+#include "wine/probe_dll.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -95,56 +105,130 @@ bool HasAutorunValue() {
 
 const char kProbeDll[] = "control_fonts_probe.dll";
 
-// Runs start(parameter) on a new thread of process; the thread's exit code.
-DWORD RunRemote(HANDLE process, const void* start, void* parameter) {
-    const HANDLE thread = CreateRemoteThread(
-        process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(const_cast<void*>(start)),
-        parameter, 0, nullptr);
-    CHECK(thread != nullptr);
-    if (thread == nullptr) return 0xFFFFFFFF;
-    CHECK(WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0);
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeThread(thread, &code);
-    CloseHandle(thread);
-    return code;
-}
+// The probe DLL in a running tool: its full path, and where it lies there.
+struct Probe {
+    HANDLE process;
+    std::string dll;
+    UINT_PTR base;
 
-// A copy of size bytes of data in process's memory.
-void* CopyInto(HANDLE process, const void* data, size_t size) {
-    void* copy = VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    if (copy != nullptr) WriteProcessMemory(process, copy, data, size, nullptr);
-    return copy;
-}
+    DWORD Call(const char* name, void* data, size_t size) const {
+        const DWORD code = probe_dll::Call(process, base, dll.c_str(), name, data, size);
+        CHECK(code != 0xFFFFFFFF);
+        return code;
+    }
 
-// The DLL search and the controls' fonts, seen from inside the tool. kernel32
-// lies at the same address in every process, so LoadLibraryA's address here
-// is its address there too. Returns the probe's report.
-std::string ProbeFromInside(HANDLE process, const std::string& dll) {
-    const void* loadLibrary = reinterpret_cast<const void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA"));
-    const DWORD byName = RunRemote(process, loadLibrary, CopyInto(process, kProbeDll, sizeof kProbeDll));
+    // The window's layout as the probe writes it.
+    std::string Layout() const {
+        char report[1024] = "";
+        CHECK(Call("ProbeLayout", report, sizeof report - 1) == 0);
+        return report;
+    }
+};
+
+// The DLL search, seen from inside the tool, and the probe loaded there.
+Probe LoadProbe(HANDLE process, const std::string& dll) {
+    const DWORD byName = probe_dll::LoadInto(process, kProbeDll);
     std::printf("%s by its bare name in the tool: module %#lx\n", kProbeDll, byName);
     CHECK(byName == 0);
-    const DWORD base = RunRemote(process, loadLibrary, CopyInto(process, dll.c_str(), dll.size() + 1));
+    const DWORD base = probe_dll::LoadInto(process, dll.c_str());
     std::printf("%s by its full path in the tool: module %#lx\n", dll.c_str(), base);
-    CHECK(base != 0);
+    CHECK(base != 0 && base != 0xFFFFFFFF);
+    return {process, dll, base};
+}
 
-    // The export's offset in the DLL is the same wherever it is loaded.
-    const HMODULE local = LoadLibraryExA(dll.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
-    const FARPROC probe = local != nullptr ? GetProcAddress(local, "ProbeControlFonts") : nullptr;
-    CHECK(probe != nullptr);
-    if (base == 0 || probe == nullptr) return "";
-    const UINT_PTR remoteProbe =
-        base + (reinterpret_cast<UINT_PTR>(probe) - reinterpret_cast<UINT_PTR>(local));
+// The controls' fonts, seen from inside the tool. Returns the probe's report.
+std::string ProbeFonts(const Probe& probe) {
     char report[1024] = "";
-    void* remoteReport = CopyInto(process, report, sizeof report);
-    const DWORD missing = RunRemote(process, reinterpret_cast<const void*>(remoteProbe), remoteReport);
-    ReadProcessMemory(process, remoteReport, report, sizeof report - 1, nullptr);
+    const DWORD missing = probe.Call("ProbeControlFonts", report, sizeof report - 1);
     std::printf("%s", report);
     std::printf("characters without a glyph, and clipped controls: %lu\n", missing);
     CHECK(missing == 0);
-    FreeLibrary(local);
     return report;
+}
+
+// The tool's window of a process: the dialog with the label (a message box
+// has no control 100).
+struct FormSearch {
+    DWORD process;
+    HWND form;
+};
+
+BOOL CALLBACK NoteForm(HWND window, LPARAM parameter) {
+    FormSearch& search = *reinterpret_cast<FormSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search.process || GetDlgItem(window, 100) == nullptr) return TRUE;
+    search.form = window;
+    return FALSE;
+}
+
+// Starts the tool; its window, once it is shown and a control has the focus
+// (the window exists before its controls do), or null.
+HWND StartTool(const std::string& exe, PROCESS_INFORMATION& process, GUITHREADINFO& gui) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    std::string command = "\"" + exe + "\"";
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, "C:\\", &startup,
+                        &process)) {
+        std::printf("cannot start %s: error %lu\n", exe.c_str(), GetLastError());
+        return nullptr;
+    }
+    WaitForInputIdle(process.hProcess, 10000);
+    gui.cbSize = sizeof gui;
+    for (int i = 0; i < 400; ++i) {
+        FormSearch search = {process.dwProcessId, nullptr};
+        EnumWindows(NoteForm, reinterpret_cast<LPARAM>(&search));
+        if (search.form != nullptr && IsWindowVisible(search.form) &&
+            GetGUIThreadInfo(process.dwThreadId, &gui) && gui.hwndFocus != nullptr) {
+            return search.form;
+        }
+        Sleep(50);
+    }
+    return nullptr;
+}
+
+SIZE WindowSize(HWND window) {
+    RECT frame;
+    GetWindowRect(window, &frame);
+    return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
+// A fresh start's layout, read from inside, and its window's size.
+struct FreshLayout {
+    int dpi;
+    std::string layout;
+    SIZE window;
+};
+
+// The window's DPI changed ten times, to other.dpi and back to start.dpi:
+// after each change it is laid out as a fresh start at that DPI.
+void ChangeDpiBackAndForth(const Probe& probe, HWND form, const FreshLayout& start,
+                           const FreshLayout& other) {
+    RECT place;
+    GetWindowRect(form, &place);
+    for (int i = 0; i < 10; ++i) {
+        const FreshLayout& from = i % 2 == 0 ? start : other;
+        const FreshLayout& to = i % 2 == 0 ? other : start;
+        probe_dll::DpiChange change = {};
+        change.dpi = to.dpi;
+        change.corner = {place.left + 10 * (i + 1), place.top + 5 * (i + 1)};
+        CHECK(probe.Call("ChangeDpi", &change, sizeof change) == 0);
+        if (i < 2) {
+            std::printf("after %d -> %d dpi:\n%sfresh start at %d dpi:\n%s", from.dpi, to.dpi, change.layout,
+                        to.dpi, to.layout.c_str());
+        }
+        std::printf("change %d, %d -> %d dpi: %s layout; WM_GETDPISCALEDSIZE %ld: %ldx%ld, a fresh window "
+                    "%ldx%ld; at %ld,%ld for %ld,%ld; fonts left %d\n",
+                    i + 1, from.dpi, to.dpi, to.layout == change.layout ? "a fresh start's" : "ANOTHER",
+                    static_cast<long>(change.answered), change.scaled.cx, change.scaled.cy, to.window.cx,
+                    to.window.cy, change.placed.x, change.placed.y, change.corner.x, change.corner.y,
+                    change.fontsLeft);
+        CHECK(change.layout == to.layout);
+        CHECK(change.answered == TRUE);
+        CHECK(change.scaled.cx == to.window.cx && change.scaled.cy == to.window.cy);
+        CHECK(change.placed.x == change.corner.x && change.placed.y == change.corner.y);
+        CHECK(change.fontsLeft == 0);
+    }
 }
 
 // The tool's message boxes on the screen: windows of the dialog class with
@@ -222,29 +306,9 @@ int main(int argc, char** argv) {
     DeleteFileA("C:\\clearwick.bat");
     if (unwritable) CHECK(CreateDirectoryA("C:\\clearwick.bat", nullptr));
 
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    std::string command = "\"" + exe + "\"";
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, "C:\\", &startup,
-                        &process)) {
-        std::printf("cannot start %s: error %lu\n", exe.c_str(), GetLastError());
-        return 1;
-    }
-    // The window exists before its controls do: wait until it is shown and
-    // a control has the focus.
-    WaitForInputIdle(process.hProcess, 10000);
-    HWND form = nullptr;
     GUITHREADINFO gui = {};
-    gui.cbSize = sizeof gui;
-    for (int i = 0; i < 400; ++i) {
-        form = FindWindowA(nullptr, "Clearwick");
-        if (form != nullptr && IsWindowVisible(form) && GetGUIThreadInfo(process.dwThreadId, &gui) &&
-            gui.hwndFocus != nullptr) {
-            break;
-        }
-        Sleep(50);
-    }
+    const HWND form = StartTool(exe, process, gui);
     CHECK(form != nullptr);
     if (form == nullptr) return 1;
 
@@ -293,10 +357,28 @@ int main(int argc, char** argv) {
     CHECK(gui.hwndFocus == GetDlgItem(form, 101));
 
     if (!unwritable) {
-        const std::string report =
-            ProbeFromInside(process.hProcess, exe.substr(0, exe.rfind('\\') + 1) + kProbeDll);
+        const std::string dll = exe.substr(0, exe.rfind('\\') + 1) + kProbeDll;
+        const Probe probe = LoadProbe(process.hProcess, dll);
+        const std::string report = ProbeFonts(probe);
         // The row measures the face it means to.
         if (leaded) CHECK(report.find("control 100: face \"Malgun Gothic\"") != std::string::npos);
+
+        // A fresh start at the other DPI, in a second instance.
+        const FreshLayout start = {dpi, probe.Layout(), WindowSize(form)};
+        const int otherDpi = dpi == 96 ? 144 : 96;
+        SetDpi(static_cast<DWORD>(otherDpi));
+        PROCESS_INFORMATION second = {};
+        GUITHREADINFO secondGui = {};
+        const HWND secondForm = StartTool(exe, second, secondGui);
+        CHECK(secondForm != nullptr);
+        if (secondForm != nullptr) {
+            const FreshLayout other = {otherDpi, LoadProbe(second.hProcess, dll).Layout(),
+                                       WindowSize(secondForm)};
+            PostMessageA(secondForm, WM_CLOSE, 0, 0);
+            CHECK(WaitForSingleObject(second.hProcess, 10000) == WAIT_OBJECT_0);
+            ChangeDpiBackAndForth(probe, form, start, other);
+        }
+        TerminateProcess(second.hProcess, 1);  // only if it did not end
     }
 
     if (twice) {

@@ -1,0 +1,77 @@
+// control_fonts_probe.dll, loaded into a running clearwick.exe and its
+// exports run there, on a thread of their own: fonts are GDI objects of the
+// process that made them, and a message whose lParam points at data must be
+// sent from inside the process to arrive whole. Used by form2_window_test
+// and by the end-to-end tests' window_probe.
+#pragma once
+
+#include <windows.h>
+
+#include <cstring>
+
+namespace probe_dll {
+
+// ChangeDpi's parameter: it sends the tool's window WM_GETDPISCALEDSIZE and
+// then WM_DPICHANGED for `dpi`, as Windows does when the window moves to a
+// monitor of that DPI, with a suggested rectangle of the answered size at
+// `corner`.
+struct DpiChange {
+    int dpi;                 // in
+    POINT corner;            // in: the suggested rectangle's top-left
+    SIZE scaled;             // out: the size WM_GETDPISCALEDSIZE gave
+    LRESULT answered;        // out: what WM_GETDPISCALEDSIZE returned
+    POINT placed;            // out: the window's top-left after the change
+    int fontsLeft;           // out: how many fonts the controls held before still exist
+    char layout[1024];       // out: the layout after the change, as ProbeLayout writes it
+};
+
+// The export's thread's exit code, or 0xFFFFFFFF when it could not be run.
+inline DWORD RunRemote(HANDLE process, UINT_PTR start, void* parameter) {
+    const HANDLE thread = CreateRemoteThread(process, nullptr, 0,
+                                             reinterpret_cast<LPTHREAD_START_ROUTINE>(start), parameter, 0,
+                                             nullptr);
+    if (thread == nullptr) return 0xFFFFFFFF;
+    DWORD code = 0xFFFFFFFF;
+    if (WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0) GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
+    return code;
+}
+
+// A copy of size bytes of data in process's memory.
+inline void* CopyInto(HANDLE process, const void* data, size_t size) {
+    void* copy = VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (copy != nullptr) WriteProcessMemory(process, copy, data, size, nullptr);
+    return copy;
+}
+
+// LoadLibraryA(name) run in process: the module's address there, or 0.
+// kernel32 lies at the same address in every process, so LoadLibraryA's
+// address here is its address there too.
+inline DWORD LoadInto(HANDLE process, const char* name) {
+    const UINT_PTR loadLibrary = reinterpret_cast<UINT_PTR>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
+    return RunRemote(process, loadLibrary, CopyInto(process, name, std::strlen(name) + 1));
+}
+
+// Runs the DLL's export `name` in process, where the DLL (whose full path is
+// `dll`) lies at `base`, on a copy of size bytes of data, which is copied
+// back afterwards. The export's exit code, or 0xFFFFFFFF when it could not
+// be run.
+inline DWORD Call(HANDLE process, UINT_PTR base, const char* dll, const char* name, void* data, size_t size) {
+    // The export's offset in the DLL is the same wherever it is loaded.
+    const HMODULE local = LoadLibraryExA(dll, nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    const FARPROC here = local != nullptr ? GetProcAddress(local, name) : nullptr;
+    void* remote = CopyInto(process, data, size);
+    DWORD code = 0xFFFFFFFF;
+    if (base != 0 && here != nullptr && remote != nullptr) {
+        code = RunRemote(process,
+                         base + (reinterpret_cast<UINT_PTR>(reinterpret_cast<void*>(here)) -
+                                 reinterpret_cast<UINT_PTR>(local)),
+                         remote);
+        ReadProcessMemory(process, remote, data, size, nullptr);
+    }
+    if (local != nullptr) FreeLibrary(local);
+    return code;
+}
+
+}  // namespace probe_dll
