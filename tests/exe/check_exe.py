@@ -86,9 +86,12 @@ ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 COMPAT = "{urn:schemas-microsoft-com:compatibility.v1}"
 SETTINGS_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
-# The manifest's DPI declarations, (element, text) wherever they stand.
-DPI_AWARE = [(SETTINGS_2005 + "dpiAware", "true")]
-DPI_AWARENESS = []
+SETTINGS_2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
+# The manifest's DPI declarations, (element, text) wherever they stand: per
+# monitor, in dpiAwareness for Windows 10 1607 and later, and in dpiAware
+# for Vista to 8.1 (true/pm: per monitor on 8.1, system-aware before).
+DPI_AWARE = [(SETTINGS_2005 + "dpiAware", "true/pm")]
+DPI_AWARENESS = [(SETTINGS_2016 + "dpiAwareness", "PerMonitorV2, PerMonitor")]
 SUPPORTED_OS = {
     "{e2011457-1546-43c5-a5fe-008deee3d3f0}": "Vista",
     "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}": "7",
