@@ -15,6 +15,9 @@ add_library(slow_destroy_hook SHARED ${CMAKE_CURRENT_LIST_DIR}/slow_destroy_hook
 set_target_properties(slow_destroy_hook PROPERTIES PREFIX "")
 target_link_options(slow_destroy_hook PRIVATE -static -Wl,--kill-at)
 add_dependencies(window_probe slow_destroy_hook)
+# Its "dpi" command loads the form2_window test's DLL, which lies beside it.
+target_include_directories(window_probe PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+add_dependencies(window_probe control_fonts_probe)
 
 # Runs the unchanged clearwick.exe as Windows 95 to Me would, through the
 # stand-ins of the DLL it loads into it; the DLL must lie beside it. Its
@@ -33,8 +36,8 @@ add_dependencies(win9x_launcher win9x_standin)
 # minute or two, natively a few seconds.
 set(_e2e_scenarios
     harness nt_ok 9x_ok win95_ok winme_ok win32s_ok nt40_ok win2k_ok win7_ok win10_ok
-    win10_wow64_ok cancel close_box space_ok escape no_product decoys from_larkvane from_larkvane_busy
-    from_larkvane_twice korean
+    win10_wow64_ok cancel close_box space_ok dpi_space_ok escape no_product decoys from_larkvane
+    from_larkvane_busy from_larkvane_twice korean
     real9x_korean real9x_western real9x_no_version real9x_no_window tab_space_cancel
     minimise_restore minimise_restore_buttons)
 foreach(_scenario IN LISTS _e2e_scenarios)

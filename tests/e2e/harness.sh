@@ -103,6 +103,10 @@
 #   iconic TITLE             succeeds if the window is minimised
 #   restore_window TITLE     posts it WM_SYSCOMMAND SC_RESTORE, as a task bar
 #                            restores a window
+#   change_dpi TITLE DPI     tells the tool's window that its DPI is now DPI,
+#                            as Windows does when it moves to a monitor of
+#                            that scale (window_probe dpi); fails unless it
+#                            answered and kept none of its old fonts
 #   press_keys TITLE KEY...  real key presses (xdotool key names) to whatever
 #                            has the X input focus, after checking that it is
 #                            the window TITLE
@@ -435,6 +439,7 @@ iconic() {
 }
 
 restore_window() { _e2e_wine "$E2E_PROBE" restore "$1"; }
+change_dpi() { _e2e_wine "$E2E_PROBE" dpi "$1" "$2"; }
 
 _e2e_click_at() {
     xdotool mousemove --sync "$1" "$2" click 1

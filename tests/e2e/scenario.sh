@@ -171,6 +171,8 @@ expect_9x_lookups() {
         'GetProcAddress(user32.dll, CreateWindowExW): a stub' \
         'GetProcAddress(GDI32.dll, CreateFontIndirectW): a stub' \
         'GetProcAddress(GDI32.dll, GetGlyphIndicesW): absent' \
+        'GetProcAddress(user32.dll, GetDpiForWindow): absent' \
+        'GetProcAddress(user32.dll, AdjustWindowRectExForDpi): absent' \
         'GetProcAddress(kernel32.dll, SetDefaultDllDirectories): absent' \
         'GetProcAddress(kernel32.dll, SetDllDirectoryA): absent' \
         'CreateDialogIndirectParamW: fails' 'CreateWindowExW: fails' 'CreateFontIndirectW: fails'; do
@@ -305,6 +307,27 @@ space_ok() {
     snapshot "$E2E_WORK/before.txt"
     start_product
     start_tool
+    press_keys Clearwick space
+    expect_tool_ended
+    expect_product_closed
+    wait_files_gone "$WINEPREFIX/$E2E_LARKVANE"
+    wait_until 20 test ! -e "$WINEPREFIX/$E2E_LARKVANE" || fail "the Larkvane folder is still there"
+    expect_removal nt "$E2E_LARKVANE"
+}
+
+# Windows 10 lays the window out again when it moves to a monitor of
+# another scale: after a change to 144 dpi, OK still has the focus and Space
+# presses it. The window at 144 dpi is saved as a picture.
+dpi_space_ok() {
+    e2e_begin "$name" win10
+    demo_install
+    snapshot "$E2E_WORK/before.txt"
+    start_product
+    start_tool
+    change_dpi Clearwick 144 >"$E2E_WORK/dpi.txt" || fail "the window did not take 144 dpi: $(cat "$E2E_WORK/dpi.txt")"
+    grep -qx 'client 570x179' "$E2E_WORK/dpi.txt" || fail "the window is not laid out at 144 dpi: $(cat "$E2E_WORK/dpi.txt")"
+    screenshot "$E2E_WORK/clearwick-window-144dpi.png" Clearwick
+    expect_focus 101
     press_keys Clearwick space
     expect_tool_ended
     expect_product_closed
@@ -632,7 +655,7 @@ harness() {
 
 case $name in
     nt_ok | 9x_ok | win95_ok | winme_ok | win32s_ok | nt40_ok | win2k_ok | win7_ok | win10_ok | \
-        win10_wow64_ok | cancel | close_box | space_ok | escape | no_product | decoys | \
+        win10_wow64_ok | cancel | close_box | space_ok | dpi_space_ok | escape | no_product | decoys | \
         from_larkvane | from_larkvane_busy | from_larkvane_twice | korean | real9x_korean | real9x_western | real9x_no_version | \
         real9x_no_window | tab_space_cancel | minimise_restore | minimise_restore_buttons | harness)
         "$name"

@@ -94,6 +94,10 @@ const Answer kAnswers[] = {
     {"CreateWindowExW", AsFarProc(&CreateWindowExWStub)},
     {"CreateFontIndirectW", AsFarProc(&CreateFontIndirectWStub)},
     {"GetGlyphIndicesW", nullptr},                                      // Windows 2000 and later
+    {"GetDpiForWindow", nullptr},                                       // Windows 10 1607 and later
+    {"AdjustWindowRectExForDpi", nullptr},                              // Windows 10 1607 and later
+    {"SetDialogDpiChangeBehavior", nullptr},                            // Windows 10 1703 and later
+    {"SetDialogControlDpiChangeBehavior", nullptr},                     // Windows 10 1703 and later
     {"SetDefaultDllDirectories", nullptr},                              // Windows 7 with KB2533623 and later
     {"SetDllDirectoryA", nullptr},                                      // XP SP1 and later
     {"ConvertStringSecurityDescriptorToSecurityDescriptorA", nullptr},  // 2000 and later

@@ -17,6 +17,16 @@
 //                                (slow_destroy_hook.cpp), prints "hooked" and
 //                                keeps it installed until windows titled
 //                                "Clearwick" have come and all gone again
+//   window_probe dpi <title> <dpi>
+//                                tells the tool's window its DPI is now dpi,
+//                                as Windows does when it moves to a monitor
+//                                of that scale, from inside the tool through
+//                                control_fonts_probe.dll, which lies beside
+//                                this program (see its ChangeDpi); prints
+//                                "dpi <answered> <width> <height> <fonts left>"
+//                                and the layout after; exits with 1 unless
+//                                the window answered and no font it held
+//                                before is left
 //
 // `show` prints one record a line, fields separated by tabs:
 //   window  <hwnd> <class> <l> <t> <r> <b> <style> <text>
@@ -30,6 +40,8 @@
 
 #include <cstdio>
 #include <cstring>
+
+#include "wine/probe_dll.h"
 
 namespace {
 
@@ -205,6 +217,39 @@ int Show(const wchar_t* title, bool box) {
     return 0;
 }
 
+int ChangeDpi(const wchar_t* title, int dpi) {
+    Wanted wanted = {title, false, nullptr};
+    EnumWindows(Match, reinterpret_cast<LPARAM>(&wanted));
+    if (wanted.found == nullptr) {
+        Write("no window\n");
+        return 1;
+    }
+    DWORD processId = 0;
+    GetWindowThreadProcessId(wanted.found, &processId);
+    const HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId);
+    char dll[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, dll, MAX_PATH);
+    char* name = dll + length;
+    while (name > dll && name[-1] != '\\') --name;
+    std::strcpy(name, "control_fonts_probe.dll");
+    RECT frame;
+    GetWindowRect(wanted.found, &frame);
+    probe_dll::DpiChange change = {};
+    change.dpi = dpi;
+    change.corner = {frame.left, frame.top};
+    const DWORD base = process != nullptr ? probe_dll::LoadInto(process, dll) : 0;
+    const DWORD code = base != 0 && base != 0xFFFFFFFF
+                           ? probe_dll::Call(process, base, dll, "ChangeDpi", &change, sizeof change)
+                           : 0xFFFFFFFF;
+    if (process != nullptr) CloseHandle(process);
+    char line[128];
+    std::snprintf(line, sizeof line, "dpi\t%ld\t%ld\t%ld\t%d\n", static_cast<long>(change.answered),
+                  change.scaled.cx, change.scaled.cy, change.fontsLeft);
+    Write(line);
+    Write(change.layout);
+    return code == 0 && change.answered == TRUE && change.fontsLeft == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main() {
@@ -212,7 +257,7 @@ int main() {
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argv == nullptr || argc < 2) {
         Write("usage: window_probe show <title> [box] | acp | fonts | desktop | close <title>"
-              " | restore <title> | hook <dll>\n");
+              " | restore <title> | hook <dll> | dpi <title> <dpi>\n");
         return 2;
     }
     if (lstrcmpW(argv[1], L"acp") == 0) {
@@ -242,6 +287,7 @@ int main() {
         SendMessageW(window, WM_CLOSE, 0, 0);
         return 0;
     }
+    if (lstrcmpW(argv[1], L"dpi") == 0 && argc > 3) return ChangeDpi(argv[2], _wtoi(argv[3]));
     if (lstrcmpW(argv[1], L"restore") == 0) {
         const HWND window = FindWindowW(nullptr, argv[2]);
         return window != nullptr && PostMessageW(window, WM_SYSCOMMAND, SC_RESTORE, 0) ? 0 : 1;
