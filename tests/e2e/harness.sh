@@ -193,13 +193,14 @@ e2e_end() {
         wait "$pid" 2>/dev/null || true
     done
     _e2e_pids=()
-    # A prefix is some 600 MB: a failing run keeps its logs and snapshots,
-    # and keeps the prefix only when asked to.
+    # A failing run keeps its logs and snapshots, and keeps the prefix only
+    # when asked to: unmounted, its changes in its upper layer.
     if [ -n "${WINEPREFIX:-}" ]; then
         if [ "${E2E_KEEP:-0}" = 1 ]; then
             e2e_log "prefix kept: $WINEPREFIX"
+            [ ! -f "$WINEPREFIX.layer/lower" ] || e2e_log "to look at it: $(wine_mount_command)"
         else
-            rm -rf "$WINEPREFIX" "$WINEPREFIX.hashes"
+            wine_remove_prefix
             [ "$status" -eq 0 ] || e2e_log "logs and snapshots in $E2E_WORK (E2E_KEEP=1 keeps the prefix too)"
         fi
     fi
@@ -505,7 +506,10 @@ snapshot() {
         e2e_log "Wine programs still running after ${E2E_QUIET_SECONDS:-60} s; no snapshot"
         return 1
     fi
-    python3 "$_e2e_here/snapshot.py" take "$WINEPREFIX" "$1" --cache "$WINEPREFIX.hashes"
+    local layers=()
+    mapfile -t layers < <(wine_prefix_layers || true)
+    python3 "$_e2e_here/snapshot.py" take "$WINEPREFIX" "$1" --cache "$WINEPREFIX.hashes" \
+        ${layers[0]:+--overlay "${layers[@]}"}
 }
 
 snapshot_diff() { python3 "$_e2e_here/snapshot.py" diff "$1" "$2"; }

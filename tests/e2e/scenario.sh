@@ -51,7 +51,7 @@ expect_removal() {
         cmp "$script" "$WINEPREFIX/drive_c/clearwick.bat"
     {
         grep -F "file $dir/" "$E2E_WORK/before.txt" | sed 's/^/- /'
-        if [ "$variant" = nt ]; then grep -Fx "dir  $dir" "$E2E_WORK/before.txt" | sed 's/^/- /'; fi
+        if [ "$variant" = nt ]; then grep -F "dir  $dir mode=" "$E2E_WORK/before.txt" | sed 's/^/- /'; fi
         printf '+ file drive_c/clearwick.bat %s %s\n' "$(stat -c %s "$script")" \
             "$(sha1sum "$script" | cut -d' ' -f1)"
     } >"$E2E_WORK/expected-changes.txt"
@@ -76,8 +76,11 @@ _expect_changes_and_autorun() {
         fail "the prefix had no product autorun value to delete: no $autorun"
     grep -F "$autorun" "$E2E_WORK/before.txt" | sed 's/^/- /' >>"$E2E_WORK/expected-changes.txt"
     sort -o "$E2E_WORK/expected-changes.txt" "$E2E_WORK/expected-changes.txt"
+    # The script's own security is the platform test's to check.
     snapshot_diff "$E2E_WORK/before.txt" "$E2E_WORK/after.txt" |
-        grep -v '^+ reg  user.reg \[Console\]' | sort >"$E2E_WORK/changes.txt" || true
+        grep -v '^+ reg  user.reg \[Console\]' |
+        sed -E 's/^(\+ file drive_c\/clearwick\.bat [0-9]+ [0-9a-f]+) mode=.*/\1/' |
+        sort >"$E2E_WORK/changes.txt" || true
     if ! cmp -s "$E2E_WORK/expected-changes.txt" "$E2E_WORK/changes.txt"; then
         diff -u "$E2E_WORK/expected-changes.txt" "$E2E_WORK/changes.txt" >&2 || true
         fail "the prefix changed otherwise than $what should change it (-expected +actual above)"
@@ -601,9 +604,9 @@ minimise_restore() { minimise_then_space taskbar; }
 minimise_restore_buttons() { minimise_then_space buttons; }
 
 # The harness itself: the stand-in records a real click on its close box
-# once, and the snapshot sees a file's content change at the same size, a
-# new registry value and a folder gone, while a prefix in which programs
-# merely ran compares equal.
+# once, and a prefix in which programs merely ran compares equal. Then each
+# change of the table below alone, and the snapshot must see it: every
+# record that changed is the row's, and a new one holds what the row set.
 harness() {
     e2e_begin "$name" winxp
     demo_install
@@ -616,18 +619,28 @@ harness() {
     snapshot_diff "$E2E_WORK/before.txt" "$E2E_WORK/after.txt" >&2 ||
         fail "running programs changed the snapshot"
 
-    printf 'Kelp note: Glintfold keeps your start page!\r\n' >"$WINEPREFIX/$E2E_LARKVANE/kelp_note.txt"
-    rmdir "$WINEPREFIX/drive_c/users/Public/Music"
-    _e2e_wine reg add 'HKCU\Software\Kelp' /v Probe /t REG_SZ /d x /f >/dev/null
-    snapshot "$E2E_WORK/changed.txt"
-    snapshot_diff "$E2E_WORK/after.txt" "$E2E_WORK/changed.txt" >"$E2E_WORK/changes.txt" &&
-        fail "the snapshot saw no change"
-    grep -q '^+ file drive_c/Program Files/Larkvane/kelp_note.txt 45 ' "$E2E_WORK/changes.txt" ||
-        fail "the snapshot missed a change of content"
-    grep -q '^- dir  drive_c/users/Public/Music$' "$E2E_WORK/changes.txt" ||
-        fail "the snapshot missed a folder that went"
-    grep -q '^+ reg  user.reg \[Software\\\\Kelp\] "Probe"="x"$' "$E2E_WORK/changes.txt" ||
-        fail "the snapshot missed a registry value"
+    local note=$E2E_LARKVANE/kelp_note.txt what record seen change last=after
+    local sd=$E2E_WORK/sd.bin
+    printf 'not a descriptor' >"$sd"
+    while IFS='|' read -r what record seen change; do
+        (cd "$WINEPREFIX" && eval "$change")
+        snapshot "$E2E_WORK/changed.txt"
+        snapshot_diff "$E2E_WORK/$last.txt" "$E2E_WORK/changed.txt" >"$E2E_WORK/changes.txt" &&
+            fail "the snapshot missed $what"
+        grep -vqF -e "- $record" -e "+ $record" "$E2E_WORK/changes.txt" &&
+            { cat "$E2E_WORK/changes.txt" >&2; fail "$what changed other records"; }
+        grep -F "$record" "$E2E_WORK/changes.txt" | grep -qF -- "$seen" ||
+            { cat "$E2E_WORK/changes.txt" >&2; fail "the snapshot missed $what: no \"$seen\""; }
+        mv "$E2E_WORK/changed.txt" "$E2E_WORK/$what.txt"
+        last=$what
+    done <<EOF
+content|file $note 45 |+ file $note 45 |printf 'Kelp note: Glintfold keeps your start page!\r\n' >"$note"
+DOS attribute|file $note |dos=0x|_e2e_wine attrib +h 'C:\Program Files\Larkvane\kelp_note.txt'
+mode|file $note |mode=0600|chmod 600 "$note"
+security|file $note |sd=$(sha1sum <"$sd" | cut -d' ' -f1)|python3 -c 'import os, sys; os.setxattr(sys.argv[1], "user.wine.sd", open(sys.argv[2], "rb").read())' "$note" "$sd"
+folder gone|dir  drive_c/users/Public/Music |- dir|rmdir drive_c/users/Public/Music
+registry value|reg  user.reg [Software\\\\Kelp] "Probe"="x"|+ reg|_e2e_wine reg add 'HKCU\Software\Kelp' /v Probe /t REG_SZ /d x /f >/dev/null
+EOF
 }
 
 case $name in
