@@ -162,9 +162,11 @@ expect_no_shell_dlls() {
 
 # The control with the focus is ID; key presses are handled a little later.
 expect_focus() {
-    wait_until 5 test "$(focused_control Clearwick)" = "$1" ||
+    wait_until 5 _focus_is "$1" ||
         fail "control $(focused_control Clearwick) has the focus, not $1"
 }
+
+_focus_is() { [ "$(focused_control Clearwick)" = "$1" ]; }
 
 # The tool's lookups were answered as on 9x (win9x_standin.cpp), and the W
 # calls it then made failed.
@@ -326,7 +328,7 @@ escape() {
     start_product
     start_tool
     press_keys Clearwick Escape Return
-    sleep 1
+    wine_wait 1
     _e2e_ended "$E2E_TOOL_PID" && fail "Escape or Enter ended the tool"
     _e2e_mapped Clearwick || fail "Escape or Enter closed the window"
     [ ! -e "$WINEPREFIX/drive_c/clearwick.bat" ] || fail "Escape or Enter wrote the script"
@@ -447,7 +449,7 @@ from_larkvane_round() {
 # The script has finished when its console has gone with the rest; then
 # the three files and the folder must be gone.
 expect_all_gone() {
-    timeout 60 wineserver -w || fail "Wine programs still running a minute after the answer"
+    timeout "$(wine_scaled 60)" wineserver -w || fail "Wine programs still running a minute after the answer"
     if [ -e "$WINEPREFIX/$E2E_LARKVANE" ]; then
         e2e_log "left in C:\\Program Files\\Larkvane: $(ls -A "$WINEPREFIX/$E2E_LARKVANE" | tr '\n' ' ')"
     else

@@ -182,4 +182,4 @@ wine_cleanup() {
 }
 
 wine_wait() { sleep "$(wine_scaled "$1")"; }
-wine_scaled() { awk -v s="$1" -v f="${CLEARWICK_WAIT_FACTOR:-1}" 'BEGIN { print s * f }'; }
+wine_scaled() { awk -v s="$1" -v f="${CLEARWICK_WAIT_FACTOR:-1}" 'BEGIN { printf "%.3f\n", s * f }'; }
