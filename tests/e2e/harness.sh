@@ -313,17 +313,10 @@ _e2e_desktop_up() {
 }
 
 start_product() {
-    _e2e_desktop_up || return 1
     [ -n "$E2E_CLOSE_LOG" ] || E2E_CLOSE_LOG=${E2E_WORK:-$WINEPREFIX/..}/product-closes.txt
     : >"$E2E_CLOSE_LOG"
-    local log
-    log=$(win_path "$E2E_CLOSE_LOG")
-    (cd "$WINEPREFIX/$E2E_LARKVANE" &&
-        WINEDEBUG=$_e2e_debug exec wine 'C:\Program Files\Larkvane\glintfold.exe' "$log" \
-            2>>"$(_e2e_wine_log)") &
-    E2E_PRODUCT_PID=$!
-    _e2e_pids+=("$E2E_PRODUCT_PID")
-    _e2e_wait_started Glintfold "$E2E_PRODUCT_PID" || _e2e_no_window "the product" "$E2E_PRODUCT_PID"
+    _e2e_start E2E_PRODUCT_PID Glintfold "$WINEPREFIX/$E2E_LARKVANE" "" \
+        'C:\Program Files\Larkvane\glintfold.exe' "$(win_path "$E2E_CLOSE_LOG")"
 }
 
 product_closes() {
@@ -333,29 +326,32 @@ product_closes() {
 # --- The tool ----------------------------------------------------------------
 
 start_tool() {
-    _e2e_start_tool "${1:-$WINEPREFIX/drive_c}" "" "${2:-$E2E_TOOL}"
+    _e2e_start E2E_TOOL_PID Clearwick "${1:-$WINEPREFIX/drive_c}" "" "${2:-$E2E_TOOL}"
 }
 
 start_tool_9x() {
     local log=/dev/null
     [ -z "$E2E_WORK" ] || log=$E2E_WORK/win9x.log
-    _e2e_start_tool "$WINEPREFIX/drive_c" "$log" "$E2E_LAUNCHER" "$@" "$(win_path "$E2E_TOOL")"
+    _e2e_start E2E_TOOL_PID Clearwick "$WINEPREFIX/drive_c" "$log" "$E2E_LAUNCHER" "$@" "$(win_path "$E2E_TOOL")"
 }
 
-# _e2e_start_tool DIR OUTPUT PROGRAM [ARGUMENT...]; OUTPUT a file for the
-# program's standard output, or empty to leave it ours.
-_e2e_start_tool() {
-    local dir=$1 output=$2
-    shift 2
+# _e2e_start VARIABLE TITLE DIR OUTPUT PROGRAM [ARGUMENT...]: PROGRAM in DIR,
+# its PID in VARIABLE, until its window TITLE is mapped; OUTPUT a file for
+# its standard output, or empty to leave it ours. The tool's Wine debug
+# channels are those of E2E_TOOL_TRACE too.
+_e2e_start() {
+    local variable=$1 title=$2 dir=$3 output=$4 debug=$_e2e_debug
+    shift 4
+    [ "$title" != Clearwick ] || debug=$debug${E2E_TOOL_TRACE:+,$E2E_TOOL_TRACE}
     _e2e_desktop_up || return 1
     (
         cd "$dir" || exit
         [ -z "$output" ] || exec >>"$output"
-        WINEDEBUG=$_e2e_debug${E2E_TOOL_TRACE:+,$E2E_TOOL_TRACE} exec wine "$@" 2>>"$(_e2e_wine_log)"
+        WINEDEBUG=$debug exec wine "$@" 2>>"$(_e2e_wine_log)"
     ) &
-    E2E_TOOL_PID=$!
-    _e2e_pids+=("$E2E_TOOL_PID")
-    _e2e_wait_started Clearwick "$E2E_TOOL_PID" || _e2e_no_window "clearwick.exe" "$E2E_TOOL_PID"
+    printf -v "$variable" %s "$!"
+    _e2e_pids+=("$!")
+    _e2e_wait_started "$title" "$!" || _e2e_no_window "$(basename "${1//\\//}")" "$!"
 }
 
 # With +pid each line of Wine's log starts with the Windows process ID
