@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Whole-prefix snapshots for the end-to-end tests, and their differences.
 
-    snapshot.py take PREFIX OUT [--cache FILE] [--overlay TEMPLATE UPPER]
+    snapshot.py take PREFIX OUT [--cache FILE] [--overlay TEMPLATE [LAYER...] UPPER]
     snapshot.py diff BEFORE AFTER
 
 A snapshot is a sorted text file, one record a line:
@@ -25,12 +25,12 @@ nothing happened compares equal to itself.
 The wineserver must have exited (wineserver -w) before a snapshot is taken:
 it writes the registry files only then.
 
-With --overlay, PREFIX is an overlay mount of TEMPLATE (its lower layer,
-never written) and UPPER (its upper layer, which holds whatever changed). The
-template's records are taken once, kept beside it in TEMPLATE.records, and
-the snapshot reads only what UPPER holds on top of them: an entry there
-replaces the template's, a whiteout deletes it, an opaque folder hides the
-template's contents. Wine writes its registry files whole, so they are read
+With --overlay, PREFIX is an overlay mount of TEMPLATE (its lowest layer,
+never written), any further read-only LAYERs, bottom up, and UPPER (its
+upper layer, which holds whatever changed). The template's records are
+taken once, kept beside it in TEMPLATE.records, and the snapshot reads only
+what each layer above it holds, in order: an entry there replaces the one
+below, a whiteout deletes it, an opaque folder hides what is below it. Wine writes its registry files whole, so they are read
 from PREFIX each time. The mount must not redirect renamed folders or copy
 up metadata alone (redirect_dir=off, metacopy=off: wine-lib.sh's options).
 
@@ -145,11 +145,17 @@ def _template_files(template):
         return files
 
 
-def _overlay_files(template, upper, cache):
-    files = _template_files(template)
-    top = os.path.join(upper, "drive_c")
+def _overlay_files(layers, cache):
+    files = _template_files(layers[0])
+    for layer in layers[1:]:
+        _apply(files, layer, cache)
+    return files
+
+
+def _apply(files, layer, cache):
+    top = os.path.join(layer, "drive_c")
     if not os.path.isdir(top):
-        return files
+        return
     for full, rel, st in _walk(top, "drive_c"):
         whiteout = stat.S_ISCHR(st.st_mode) and st.st_rdev == 0
         if files.get(rel, "").startswith("dir ") and (
@@ -160,7 +166,6 @@ def _overlay_files(template, upper, cache):
             files.pop(rel, None)
         else:
             files[rel] = _record(full, rel, st, cache)
-    return files
 
 
 def _opaque(path):
@@ -216,7 +221,7 @@ def take(prefix, out, cache_path=None, overlay=None):
     if cache_path and os.path.exists(cache_path):
         with open(cache_path) as f:
             cache = json.load(f)
-    files = _overlay_files(*overlay, cache) if overlay else _files(prefix, cache)
+    files = _overlay_files(overlay, cache) if overlay else _files(prefix, cache)
     records = sorted(list(files.values()) + _registry(prefix))
     with open(out, "w", encoding="utf-8", errors="surrogateescape") as f:
         f.write("\n".join(records) + "\n")
@@ -243,9 +248,8 @@ def main(argv):
         options = argv[3:]
         cache = options[options.index("--cache") + 1] if "--cache" in options else None
         overlay = None
-        if "--overlay" in options:
-            at = options.index("--overlay")
-            overlay = options[at + 1:at + 3]
+        if "--overlay" in options:  # the last option: the layers
+            overlay = options[options.index("--overlay") + 1:]
         take(argv[1], argv[2], cache, overlay)
         return 0
     if len(argv) == 3 and argv[0] == "diff":

@@ -4,18 +4,23 @@
 # Prefixes are 32-bit unless asked otherwise.
 #
 #   wine_root DIR          where the templates and the per-test prefixes live
-#   wine_new_prefix NAME [ARCH]
+#   wine_new_prefix NAME [ARCH [BASE]]
 #                          a fresh prefix DIR/prefixes/NAME made from the
 #                          template for ARCH (win32, the default, or win64: a
 #                          64-bit prefix in which 32-bit programs run under
 #                          WoW64); sets WINEPREFIX and WINEARCH. It is an
 #                          overlay mount: the template its read-only lower
 #                          layer, NAME.layer/upper what the prefix changed.
-#                          Where no overlay can be mounted (not root, say),
-#                          it is a copy of the template, and the log says so
-#   wine_prefix_layers     prints the current prefix's template and upper
-#                          folder, one a line, when it is an overlay mount;
-#                          fails otherwise
+#                          With BASE, the name of a prefix made before, it
+#                          starts as that one is now: BASE is unmounted and
+#                          its changes become a read-only layer of this one
+#                          (so BASE must not change while prefixes made from
+#                          it are in use). Where no overlay can be mounted
+#                          (not root, say), it is a copy of the template (or
+#                          of BASE), and the log says so
+#   wine_prefix_layers     prints the current prefix's layers, one a line,
+#                          the template first and its own upper folder last,
+#                          when it is an overlay mount; fails otherwise
 #   wine_remove_prefix     unmounts and removes the current prefix
 #   wine_mount_command     prints the command that mounts the current prefix
 #                          again once wine_cleanup has unmounted it, to look
@@ -86,16 +91,20 @@ _wine_template() {
 # metadata alone, so its upper layer holds every changed entry whole, as
 # tests/e2e/snapshot.py reads it.
 wine_new_prefix() {
-    local arch=${2:-win32} template layer
+    local arch=${2:-win32} base=${3:+$_wine_root/prefixes/$3} source lower layer
     _wine_template "$arch"
-    template=$(_wine_template_dir "$arch")
+    source=${base:-$(_wine_template_dir "$arch")} lower=$source
+    if [ -n "$base" ]; then
+        _wine_unmount "$base"
+        [ ! -f "$base.layer/lower" ] || lower=$base.layer/upper:$(cat "$base.layer/lower")
+    fi
     export WINEARCH=$arch
     export WINEPREFIX=$_wine_root/prefixes/$1
     wine_remove_prefix
     layer=$WINEPREFIX.layer
     mkdir -p "$WINEPREFIX" "$layer/upper" "$layer/work"
-    printf '%s\n' "$template" >"$layer/lower"
-    if [[ $template$layer != *[,:]* ]] &&
+    printf '%s\n' "$lower" >"$layer/lower"
+    if [[ $_wine_root/$1/${3:-} != *[,:]* ]] &&
         mount -t overlay overlay -o "$(_wine_overlay_options)" "$WINEPREFIX" 2>/dev/null; then
         _wine_mounts+=("$WINEPREFIX")
         _wine_check_xattrs "$layer/upper"
@@ -104,7 +113,7 @@ wine_new_prefix() {
             echo "wine-lib: no overlay mount here; each prefix is a copy of the template" >&2
         _wine_copy_said=1
         rm -rf "$WINEPREFIX" "$layer"
-        cp -a "$template" "$WINEPREFIX"
+        cp -a "$source" "$WINEPREFIX"
     fi
 }
 
@@ -119,8 +128,9 @@ os.removexattr(sys.argv[1], "user.clearwick")' "$1" 2>/dev/null ||
 }
 
 wine_prefix_layers() {
-    [ -f "$WINEPREFIX.layer/lower" ] && mountpoint -q "$WINEPREFIX" &&
-        printf '%s\n%s\n' "$(cat "$WINEPREFIX.layer/lower")" "$WINEPREFIX.layer/upper"
+    [ -f "$WINEPREFIX.layer/lower" ] && mountpoint -q "$WINEPREFIX" || return 1
+    tr ':' '\n' <"$WINEPREFIX.layer/lower" | tac
+    echo "$WINEPREFIX.layer/upper"
 }
 
 wine_mount_command() {
