@@ -154,8 +154,7 @@ wine_remove_prefix() {
 # it is detached at once and goes when the last one ends.
 _wine_unmount() {
     mountpoint -q "$1" || return 0
-    local attempt
-    for attempt in 1 2 3 4 5; do
+    for _ in 1 2 3 4 5; do
         umount "$1" 2>/dev/null && return 0
         sleep 0.2
     done
