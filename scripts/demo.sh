@@ -13,7 +13,8 @@
 # run them, in the emulated machine of scripts/win32-run.sh, which has no
 # display of yours (so it runs as with --xvfb there). Nothing touches
 # ~/.wine; here the prefix stays in build/win32/wine/prefixes/demo for a look
-# afterwards.
+# afterwards (an overlay of the tests' template, unmounted when the demo
+# ends: it says how to mount it again).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -74,7 +75,6 @@ fi
 
 step "Making a 32-bit Wine prefix (Windows XP)..."
 wine_new_prefix demo >>"$log" 2>&1 || failed
-rm -f "$WINEPREFIX.hashes"  # the snapshots' cache, from a previous demo
 if [ "$headless" = 0 ]; then
     # The tests' prefixes leave windows to Wine, since Xvfb has no window
     # manager; on a desktop, let its window manager frame them.
@@ -160,6 +160,8 @@ for line in open(sys.argv[1], encoding="utf-8", errors="replace"):
         keys.setdefault((hive, key), []).append((verb, value))
     else:
         path = rest.split(" -> ")[0]
+        if kind in ("file", "dir"):
+            path = path.rsplit(" ", 3)[0]  # its mode and attributes
         if kind == "file":
             path, size, _ = path.rsplit(" ", 2)
             what = "%s (%s bytes)" % (path, size)
@@ -209,4 +211,8 @@ if [ -n "${CLEARWICK_IN_GUEST:-}" ]; then
     say "The prefix was on the emulated machine's RAM disk, and is gone with it."
 else
     say "The prefix stays in ${WINEPREFIX#"$repo"/} (WINEPREFIX=$WINEPREFIX wine ... to look around)."
+    if wine_prefix_layers >/dev/null; then
+        say "It is an overlay of the tests' template, unmounted when the demo ends; to mount it again:"
+        say "  $(wine_mount_command)"
+    fi
 fi

@@ -15,7 +15,7 @@
 # A test's life (wine-lib.sh's functions work too):
 #   e2e_begin NAME [WINVER [ARCH]]
 #                            work folder $E2E_WORK=$E2E_OUT/NAME (E2E_OUT
-#                            defaults to ./e2e), a fresh prefix copied from
+#                            defaults to ./e2e), a fresh prefix made from
 #                            the run's template (CLEARWICK_WINE_DIR, default
 #                            ./wine) for ARCH (win32, the default, or win64,
 #                            where the 32-bit programs run under WoW64), its
@@ -23,7 +23,8 @@
 #                            win31...), and a trap that calls e2e_end on exit
 #   e2e_end [STATUS]         ends every process started here, by PID, then
 #                            the prefix's wineserver and the Xvfb server;
-#                            removes the prefix unless E2E_KEEP=1; exits
+#                            unmounts the prefix and removes it unless
+#                            E2E_KEEP=1; exits
 #                            with STATUS
 #
 # The product:
@@ -80,7 +81,7 @@
 #   wait_window TITLE [SECONDS]     until a window with that title is mapped
 #   wait_no_window TITLE [SECONDS]  until none is
 #   mapped_windows TITLE     prints how many windows with that title are mapped
-#   probe_window TITLE [box]  window_probe's records (window, client,
+#   probe_window TITLE [box]  window_probe's records (window, client, input,
 #                            focus, closebox, minbox, control), tab-separated,
 #                            on stdout, of the window of that title that is
 #                            not a message box; with "box", of the message
@@ -93,6 +94,8 @@
 #                            through GetWindowTextW); a message box's text is
 #                            control 65535
 #   focused_control TITLE    prints the ID of the control with the focus
+#   Clicks and keys go to a window only once it takes input (the probe's
+#   "input" record: shown, enabled, answering, idle), and are never repeated.
 #   click_control TITLE ID [box]  a real left click at the control's centre
 #   click_client TITLE       a real left click in the middle of the window's
 #                            client area
@@ -114,14 +117,18 @@
 #
 # The prefix's state:
 #   snapshot FILE            waits for the wineserver to exit (it writes the
-#                            registry only then), then records every file
-#                            under drive_c with its size and hash, and every
-#                            registry value, Wine's volatile lines left out;
+#                            registry only then), then records every entry
+#                            under drive_c with its content, mode and Wine's
+#                            attributes, and every registry value, Wine's
+#                            volatile lines left out (see snapshot.py); on an
+#                            overlay prefix it reads only the upper layer;
 #                            fails if Wine is still busy after
 #                            $E2E_QUIET_SECONDS (60)
 #   snapshot_diff A B        prints "- record" / "+ record"; fails if any
 #   win_path PATH            the Windows (Z:) path of a Unix path
 #   wait_until SECONDS CMD...  runs CMD every 50 ms until it succeeds
+#   Every wait and time-out here is scaled by CLEARWICK_WAIT_FACTOR (1 unless
+#   set; a slower machine sets a larger one): see wine-lib.sh's wine_scaled
 #   e2e_log TEXT...          a line on stderr, with the test's name
 
 if ! declare -F wine_root >/dev/null; then
@@ -139,6 +146,7 @@ E2E_LARKVANE='drive_c/Program Files/Larkvane'
 E2E_PRODUCT_FILES=(glintfold.exe clearwick.exe kelp_note.txt)
 
 _e2e_pids=()
+_e2e_records=
 E2E_NAME=${E2E_NAME:-}
 E2E_WORK=${E2E_WORK:-}
 E2E_CLOSE_LOG=${E2E_CLOSE_LOG:-}
@@ -155,11 +163,12 @@ win_path() {
 }
 
 wait_until() {
-    local seconds=$1
+    local deadline
+    deadline=$(awk -v s="$1" -v f="${CLEARWICK_WAIT_FACTOR:-1}" -v now="${EPOCHREALTIME/./}" \
+        'BEGIN { printf "%.0f", now + s * f * 1e6 }')
     shift
-    local deadline=$((SECONDS + seconds))
     until "$@"; do
-        [ "$SECONDS" -lt "$deadline" ] || return 1
+        ((${EPOCHREALTIME/./} < deadline)) || return 1
         sleep 0.05
     done
 }
@@ -197,13 +206,14 @@ e2e_end() {
         wait "$pid" 2>/dev/null || true
     done
     _e2e_pids=()
-    # A prefix is some 600 MB: a failing run keeps its logs and snapshots,
-    # and keeps the prefix only when asked to.
+    # A failing run keeps its logs and snapshots, and keeps the prefix only
+    # when asked to: unmounted, its changes in its upper layer.
     if [ -n "${WINEPREFIX:-}" ]; then
         if [ "${E2E_KEEP:-0}" = 1 ]; then
             e2e_log "prefix kept: $WINEPREFIX"
+            [ ! -f "$WINEPREFIX.layer/lower" ] || e2e_log "to look at it: $(wine_mount_command)"
         else
-            rm -rf "$WINEPREFIX" "$WINEPREFIX.hashes"
+            wine_remove_prefix
             [ "$status" -eq 0 ] || e2e_log "logs and snapshots in $E2E_WORK (E2E_KEEP=1 keeps the prefix too)"
         fi
     fi
@@ -307,17 +317,10 @@ _e2e_desktop_up() {
 }
 
 start_product() {
-    _e2e_desktop_up || return 1
     [ -n "$E2E_CLOSE_LOG" ] || E2E_CLOSE_LOG=${E2E_WORK:-$WINEPREFIX/..}/product-closes.txt
     : >"$E2E_CLOSE_LOG"
-    local log
-    log=$(win_path "$E2E_CLOSE_LOG")
-    (cd "$WINEPREFIX/$E2E_LARKVANE" &&
-        WINEDEBUG=$_e2e_debug exec wine 'C:\Program Files\Larkvane\glintfold.exe' "$log" \
-            2>>"$(_e2e_wine_log)") &
-    E2E_PRODUCT_PID=$!
-    _e2e_pids+=("$E2E_PRODUCT_PID")
-    _e2e_wait_started Glintfold "$E2E_PRODUCT_PID" || _e2e_no_window "the product" "$E2E_PRODUCT_PID"
+    _e2e_start E2E_PRODUCT_PID Glintfold "$WINEPREFIX/$E2E_LARKVANE" "" \
+        'C:\Program Files\Larkvane\glintfold.exe' "$(win_path "$E2E_CLOSE_LOG")"
 }
 
 product_closes() {
@@ -327,29 +330,32 @@ product_closes() {
 # --- The tool ----------------------------------------------------------------
 
 start_tool() {
-    _e2e_start_tool "${1:-$WINEPREFIX/drive_c}" "" "${2:-$E2E_TOOL}"
+    _e2e_start E2E_TOOL_PID Clearwick "${1:-$WINEPREFIX/drive_c}" "" "${2:-$E2E_TOOL}"
 }
 
 start_tool_9x() {
     local log=/dev/null
     [ -z "$E2E_WORK" ] || log=$E2E_WORK/win9x.log
-    _e2e_start_tool "$WINEPREFIX/drive_c" "$log" "$E2E_LAUNCHER" "$@" "$(win_path "$E2E_TOOL")"
+    _e2e_start E2E_TOOL_PID Clearwick "$WINEPREFIX/drive_c" "$log" "$E2E_LAUNCHER" "$@" "$(win_path "$E2E_TOOL")"
 }
 
-# _e2e_start_tool DIR OUTPUT PROGRAM [ARGUMENT...]; OUTPUT a file for the
-# program's standard output, or empty to leave it ours.
-_e2e_start_tool() {
-    local dir=$1 output=$2
-    shift 2
+# _e2e_start VARIABLE TITLE DIR OUTPUT PROGRAM [ARGUMENT...]: PROGRAM in DIR,
+# its PID in VARIABLE, until its window TITLE is mapped; OUTPUT a file for
+# its standard output, or empty to leave it ours. The tool's Wine debug
+# channels are those of E2E_TOOL_TRACE too.
+_e2e_start() {
+    local variable=$1 title=$2 dir=$3 output=$4 debug=$_e2e_debug
+    shift 4
+    [ "$title" != Clearwick ] || debug=$debug${E2E_TOOL_TRACE:+,$E2E_TOOL_TRACE}
     _e2e_desktop_up || return 1
     (
         cd "$dir" || exit
         [ -z "$output" ] || exec >>"$output"
-        WINEDEBUG=$_e2e_debug${E2E_TOOL_TRACE:+,$E2E_TOOL_TRACE} exec wine "$@" 2>>"$(_e2e_wine_log)"
+        WINEDEBUG=$debug exec wine "$@" 2>>"$(_e2e_wine_log)"
     ) &
-    E2E_TOOL_PID=$!
-    _e2e_pids+=("$E2E_TOOL_PID")
-    _e2e_wait_started Clearwick "$E2E_TOOL_PID" || _e2e_no_window "clearwick.exe" "$E2E_TOOL_PID"
+    printf -v "$variable" %s "$!"
+    _e2e_pids+=("$!")
+    _e2e_wait_started "$title" "$!" || _e2e_no_window "$(basename "${1//\\//}")" "$!"
 }
 
 # With +pid each line of Wine's log starts with the Windows process ID
@@ -420,8 +426,9 @@ mapped_windows() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | wc 
 
 probe_window() { _e2e_wine "$E2E_PROBE" show "$@"; }
 
-control_center() {
-    probe_window "$1" ${3:+"$3"} | awk -F'\t' -v id="$2" \
+control_center() { probe_window "$1" ${3:+"$3"} | _e2e_center "$2"; }
+_e2e_center() {
+    awk -F'\t' -v id="$1" \
         '$1 == "control" && $2 == id { print int(($4 + $6) / 2), int(($5 + $7) / 2); found = 1 }
          END { exit !found }'
 }
@@ -441,34 +448,41 @@ iconic() {
 restore_window() { _e2e_wine "$E2E_PROBE" restore "$1"; }
 change_dpi() { _e2e_wine "$E2E_PROBE" dpi "$1" "$2"; }
 
+# A click or key made before a window takes input can be lost, and one made
+# twice can act twice: none goes to a window until the probe finds that it
+# takes input (window_probe.cpp), and none is repeated. The probe's records
+# are then in $_e2e_records.
+_e2e_input() {
+    wait_until 15 _e2e_takes_input "$@" || { e2e_log "window $1 does not take input"; return 1; }
+}
+_e2e_takes_input() { _e2e_records=$(probe_window "$@") && grep -qx $'input\t1' <<<"$_e2e_records"; }
+
 _e2e_click_at() {
-    xdotool mousemove --sync "$1" "$2" click 1
+    # shellcheck disable=SC2086
+    xdotool mousemove --sync $1 click 1
 }
 
 click_control() {
+    _e2e_input "$1" ${3:+"$3"} || return 1
     local at
-    at=$(control_center "$@") || { e2e_log "no control $2 in window $1"; return 1; }
-    # shellcheck disable=SC2086
-    _e2e_click_at $at
+    at=$(_e2e_center "$2" <<<"$_e2e_records") || { e2e_log "no control $2 in window $1"; return 1; }
+    _e2e_click_at "$at"
 }
 
 click_client() {
-    local at
-    at=$(probe_window "$1" | awk -F'\t' '$1 == "client" { print int(($2 + $4) / 2), int(($3 + $5) / 2) }')
-    [ -n "$at" ] || { e2e_log "no window $1"; return 1; }
-    # shellcheck disable=SC2086
-    _e2e_click_at $at
+    _e2e_input "$1" || return 1
+    _e2e_click_at "$(awk -F'\t' '$1 == "client" { print int(($2 + $4) / 2), int(($3 + $5) / 2) }' <<<"$_e2e_records")"
 }
 
 click_close_box() { _e2e_click_title_button "$1" closebox; }
 click_min_box() { _e2e_click_title_button "$1" minbox; }
 
 _e2e_click_title_button() {
+    _e2e_input "$1" || return 1
     local at
-    at=$(probe_window "$1" | awk -F'\t' -v box="$2" '$1 == box { print $2, $3; found = 1 } END { exit !found }') ||
+    at=$(awk -F'\t' -v box="$2" '$1 == box { print $2, $3; found = 1 } END { exit !found }' <<<"$_e2e_records") ||
         { e2e_log "window $1 has no $2"; return 1; }
-    # shellcheck disable=SC2086
-    _e2e_click_at $at
+    _e2e_click_at "$at"
 }
 
 # Wine gives the X input focus to the window it activates; the keys go to
@@ -476,13 +490,14 @@ _e2e_click_title_button() {
 press_keys() {
     local title=$1
     shift
+    _e2e_input "$title" || return 1
     local ours
     ours=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n1)
     if ! wait_until 5 _e2e_focused "$ours"; then
         e2e_log "window $title does not have the keyboard focus"
         return 1
     fi
-    xdotool key --delay 50 "$@"
+    xdotool key --delay "$(wine_scaled 50 | cut -d. -f1)" "$@"
 }
 
 _e2e_focused() { [ -n "$1" ] && [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
@@ -506,11 +521,14 @@ screenshot() {
 # --- The prefix's state ------------------------------------------------------
 
 snapshot() {
-    if ! timeout "${E2E_QUIET_SECONDS:-60}" wineserver -w; then
+    if ! timeout "$(wine_scaled "${E2E_QUIET_SECONDS:-60}")" wineserver -w; then
         e2e_log "Wine programs still running after ${E2E_QUIET_SECONDS:-60} s; no snapshot"
         return 1
     fi
-    python3 "$_e2e_here/snapshot.py" take "$WINEPREFIX" "$1" --cache "$WINEPREFIX.hashes"
+    local layers=()
+    mapfile -t layers < <(wine_prefix_layers || true)
+    python3 "$_e2e_here/snapshot.py" take "$WINEPREFIX" "$1" --cache "$WINEPREFIX.hashes" \
+        ${layers[0]:+--overlay "${layers[@]}"}
 }
 
 snapshot_diff() { python3 "$_e2e_here/snapshot.py" diff "$1" "$2"; }

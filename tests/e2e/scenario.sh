@@ -51,7 +51,7 @@ expect_removal() {
         cmp "$script" "$WINEPREFIX/drive_c/clearwick.bat"
     {
         grep -F "file $dir/" "$E2E_WORK/before.txt" | sed 's/^/- /'
-        if [ "$variant" = nt ]; then grep -Fx "dir  $dir" "$E2E_WORK/before.txt" | sed 's/^/- /'; fi
+        if [ "$variant" = nt ]; then grep -F "dir  $dir mode=" "$E2E_WORK/before.txt" | sed 's/^/- /'; fi
         printf '+ file drive_c/clearwick.bat %s %s\n' "$(stat -c %s "$script")" \
             "$(sha1sum "$script" | cut -d' ' -f1)"
     } >"$E2E_WORK/expected-changes.txt"
@@ -76,8 +76,11 @@ _expect_changes_and_autorun() {
         fail "the prefix had no product autorun value to delete: no $autorun"
     grep -F "$autorun" "$E2E_WORK/before.txt" | sed 's/^/- /' >>"$E2E_WORK/expected-changes.txt"
     sort -o "$E2E_WORK/expected-changes.txt" "$E2E_WORK/expected-changes.txt"
+    # The script's own security is the platform test's to check.
     snapshot_diff "$E2E_WORK/before.txt" "$E2E_WORK/after.txt" |
-        grep -v '^+ reg  user.reg \[Console\]' | sort >"$E2E_WORK/changes.txt" || true
+        grep -v '^+ reg  user.reg \[Console\]' |
+        sed -E 's/^(\+ file drive_c\/clearwick\.bat [0-9]+ [0-9a-f]+) mode=.*/\1/' |
+        sort >"$E2E_WORK/changes.txt" || true
     if ! cmp -s "$E2E_WORK/expected-changes.txt" "$E2E_WORK/changes.txt"; then
         diff -u "$E2E_WORK/expected-changes.txt" "$E2E_WORK/changes.txt" >&2 || true
         fail "the prefix changed otherwise than $what should change it (-expected +actual above)"
@@ -159,9 +162,11 @@ expect_no_shell_dlls() {
 
 # The control with the focus is ID; key presses are handled a little later.
 expect_focus() {
-    wait_until 5 test "$(focused_control Clearwick)" = "$1" ||
+    wait_until 5 _focus_is "$1" ||
         fail "control $(focused_control Clearwick) has the focus, not $1"
 }
+
+_focus_is() { [ "$(focused_control Clearwick)" = "$1" ]; }
 
 # The tool's lookups were answered as on 9x (win9x_standin.cpp), and the W
 # calls it then made failed.
@@ -218,203 +223,256 @@ wait_files_gone() {
 
 # --- The scenarios ---------------------------------------------------------
 
-# OK with the mouse on the NT family, Windows 9x or Win32s, in a 32-bit
-# prefix or (ARCH win64) under WoW64. On 9x the window must still read as
-# Korean in a prefix whose code page is not Korean.
-ok_click() {
-    local winver=$1 variant=$2 arch=${3:-win32}
-    if [ "$variant" = 9x ]; then export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8; fi
-    e2e_begin "$name" "$winver" "$arch"
-    local dir=$E2E_LARKVANE
-    if [ "$variant" = 9x ]; then
-        expect_code_page 1252
-        demo_install --short
-        dir=drive_c/progra~1/larkvane
-    else
-        demo_install
-    fi
-    snapshot "$E2E_WORK/before.txt"
-    start_product
-    start_tool
-    if [ "$variant" = 9x ]; then expect_korean_texts; fi
-    click_control Clearwick 101
-    expect_tool_ended
-    expect_product_closed
-    wait_files_gone "$WINEPREFIX/$dir"
-    if [ "$variant" = nt ]; then
-        wait_until 20 test ! -e "$WINEPREFIX/$dir" || fail "C:\\Program Files\\Larkvane is still there"
-    fi
-    expect_removal "$variant" "$dir"
+# One scenario a row: its name; the Windows version that Wine reports and
+# the prefix's architecture (win64: the 32-bit tool under WoW64); the locale,
+# whose ANSI code page is checked first (en_US 1252, ko_KR 949; "-" leaves
+# it as it is); what is installed before the snapshot "before" (nt: the
+# product in C:\Program Files\Larkvane; 9x: also C:\progra~1\larkvane, as
+# the 9x script names it; "-": nothing, the steps install it); and its steps
+# in order, each STEP or STEP:ARGUMENT[,ARGUMENT...], a function s_STEP
+# below. The tool's window is "Clearwick"; 101 is OK, 102 Cancel.
+#
+# nt_ok and win10_wow64_ok also show that the tool's process never loads the
+# shell's DLLs. On 9x the window must read as Korean in a prefix whose code
+# page is not Korean. The real9x_* rows run it on a real 9x's calls
+# (win9x_launcher.cpp): the W calls fail and GetGlyphIndicesW is missing, so
+# the window is made with the A calls from the code page 949 bytes, in a
+# face that the font listing alone chose; in a Korean prefix its texts read
+# back as the Korean ones, in a 1252 one they cannot, and the log shows what
+# they read instead. With GetVersionExA failing its box comes first, with
+# nothing else done yet; once it is dismissed the product is closed and its
+# autorun value deleted, and the run-time error report ends the tool before
+# any script is written. When the dialog cannot be made (as when the system
+# is out of window memory) the report says so, and the tool ends with a
+# non-zero exit, having changed nothing. Tab and Shift+Tab move the focus
+# between the buttons, and neither becomes the default button on the way:
+# Enter on OK then does nothing. The minimise rows are s_minimise's.
+scenarios() {
+    cat <<'EOF'
+harness                  winxp  win32 -     nt product harness
+nt_ok                    winxp  win32 -     nt trace product tool click:101 ended closed removed no_shell_dlls
+9x_ok                    win98  win32 en_US 9x product tool texts click:101 ended closed removed
+win95_ok                 win95  win32 en_US 9x product tool texts click:101 ended closed removed
+winme_ok                 winme  win32 en_US 9x product tool texts click:101 ended closed removed
+win32s_ok                win31  win32 -     nt product tool click:101 ended closed removed
+nt40_ok                  nt40   win32 -     nt product tool click:101 ended closed removed
+win2k_ok                 win2k  win32 -     nt product tool click:101 ended closed removed
+win7_ok                  win7   win32 -     nt product tool click:101 ended closed removed
+win10_ok                 win10  win32 -     nt product tool click:101 ended closed removed
+win10_wow64_ok           win10  win64 -     nt trace product tool click:101 ended closed removed kept64 no_shell_dlls
+cancel                   winxp  win32 -     nt product tool click:102 ended untouched unchanged
+close_box                winxp  win32 -     nt product tool closebox ended untouched unchanged
+space_ok                 winxp  win32 -     nt product tool keys:space ended closed removed
+dpi_space_ok             win10  win32 -     nt product tool dpi:144 focus:101 keys:space ended closed removed
+escape                   winxp  win32 -     nt product tool keys:Escape,Return ignored click:102 ended untouched unchanged
+no_product               winxp  win32 -     nt tool click:101 ended removed
+decoys                   winxp  win32 -     nt decoys product tool:elsewhere click:101 ended closed removed decoys_kept
+from_larkvane            winxp  win32 -     -  round
+from_larkvane_busy       winxp  win32 -     -  busy:2 round:slow round:slow round:slow round:slow round:slow
+from_larkvane_twice      winxp  win32 -     nt product twice
+korean                   winxp  win32 en_US nt tool texts screenshot click:102 ended unchanged
+real9x_korean            win98  win32 ko_KR 9x product tool9x lookups texts screenshot click:101 ended closed removed
+real9x_western           win98  win32 en_US 9x product tool9x lookups label screenshot click:101 ended closed removed
+real9x_no_version        win98  win32 -     9x product tool9x:--fail-version click:101 version_box click:1,box error_box click:1,box ended:failed closed autorun_gone
+real9x_no_window         win98  win32 -     9x product tool9x:--fail-window window_box click:1,box ended:failed untouched unchanged
+no_interpreter           winxp  win32 -     nt no_cmd product tool click:101 start_box click:1,box ended:failed closed script_only
+tab_space_cancel         winxp  win32 -     nt product tool focus:101 keys:Tab focus:102 keys:shift+Tab,Return focus:101 keys:Tab focus:102 keys:space ended untouched unchanged
+minimise_restore         winxp  win32 -     nt product tool keys:Tab focus:102 minimise:taskbar focus:102 keys:space ended untouched unchanged
+minimise_restore_buttons winxp  win32 -     nt product tool keys:Tab focus:102 minimise:buttons focus:102 keys:space ended untouched unchanged
+EOF
 }
 
-# One row a Windows version. nt_ok also shows that the tool's process never
-# loads the shell's DLLs.
-nt_ok() {
-    E2E_TOOL_TRACE=+pid,+loaddll
-    ok_click winxp nt
-    expect_no_shell_dlls
+run_scenario() {
+    local windows=$1 arch=$2 locale=$3 step function arguments
+    install=$4
+    shift 4
+    case $locale in
+        en_US) export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 ;;
+        ko_KR) export LANG=ko_KR.UTF-8 LC_ALL=ko_KR.UTF-8 ;;
+    esac
+    e2e_begin "$name" "$windows" "$arch"
+    case $locale in
+        en_US) expect_code_page 1252 ;;
+        ko_KR) expect_code_page 949 ;;
+    esac
+    case $install in
+        nt) demo_install ;;
+        9x) demo_install --short ;;
+    esac
+    [ "$install" = - ] || snapshot "$E2E_WORK/before.txt"
+    for step; do
+        function=s_${step%%:*} arguments=
+        [[ $step != *:* ]] || arguments=${step#*:}
+        declare -F "$function" >/dev/null || fail "no step ${step%%:*}"
+        IFS=, read -ra arguments <<<"$arguments"
+        "$function" "${arguments[@]}"
+    done
 }
-9x_ok() { ok_click win98 9x; }
-win95_ok() { ok_click win95 9x; }
-winme_ok() { ok_click winme 9x; }
-win32s_ok() { ok_click win31 nt; }
-nt40_ok() { ok_click nt40 nt; }
-win2k_ok() { ok_click win2k nt; }
-win7_ok() { ok_click win7 nt; }
-win10_ok() { ok_click win10 nt; }
+
+# Where the product is, as the removal must find it.
+product_dir() { if [ "$install" = 9x ]; then echo drive_c/progra~1/larkvane; else echo "$E2E_LARKVANE"; fi; }
+
+# --- The steps -------------------------------------------------------------
+
+s_trace() { E2E_TOOL_TRACE=+pid,+loaddll; }
+s_product() { start_product; }
+s_tool() {
+    if [ "${1:-}" = elsewhere ]; then start_tool "$E2E_WORK/elsewhere"; else start_tool; fi
+}
+s_tool9x() { start_tool_9x "$@"; }
+s_click() { click_control Clearwick "$@"; }
+s_closebox() { click_close_box Clearwick; }
+s_keys() { press_keys Clearwick "$@"; }
+s_focus() { expect_focus "$1"; }
+s_texts() { expect_korean_texts; }
+s_label() { e2e_log "the label reads \"$(control_text Clearwick 100)\""; }
+s_ended() {
+    expect_tool_ended "$@"
+    [ -z "${1:-}" ] || e2e_log "clearwick.exe ended with status $E2E_STATUS"
+}
+s_closed() { expect_product_closed; }
+s_untouched() { expect_product_untouched; }
+s_unchanged() { expect_unchanged; }
+s_autorun_gone() { expect_autorun_gone_only; }
+s_no_shell_dlls() { expect_no_shell_dlls; }
+s_busy() { busy_machine "$1"; }
+
+# The script has done its work when the product's files (and, for NT, its
+# folder) are gone; then the prefix must have changed as the removal should.
+s_removed() {
+    local dir
+    dir=$(product_dir)
+    wait_files_gone "$WINEPREFIX/$dir"
+    if [ "$install" = nt ]; then
+        wait_until 20 test ! -e "$WINEPREFIX/$dir" || fail "C:\\Program Files\\Larkvane is still there"
+    fi
+    expect_removal "$install" "$dir"
+}
 
 # The 32-bit tool on 64-bit Windows 10 sees the 32-bit view of the registry:
 # it deletes the product's value there and leaves the 64-bit view's value of
 # the same name, which belongs to another program.
-win10_wow64_ok() {
-    E2E_TOOL_TRACE=+pid,+loaddll
-    ok_click win10 nt win64
+s_kept64() {
     grep -qF 'reg  system.reg [Software\\Microsoft\\Windows\\CurrentVersion\\Run] "Glintfold"=' \
         "$E2E_WORK/after.txt" || fail "the 64-bit view's \"Glintfold\" is gone"
-    expect_no_shell_dlls
-}
-
-cancel() {
-    e2e_begin "$name" winxp
-    demo_install
-    snapshot "$E2E_WORK/before.txt"
-    start_product
-    start_tool
-    click_control Clearwick 102
-    expect_tool_ended
-    expect_product_untouched
-    expect_unchanged
-}
-
-# With no window manager, Wine draws the window's frame itself; its close box
-# is where the window says its HTCLOSE area is.
-close_box() {
-    e2e_begin "$name" winxp
-    demo_install
-    snapshot "$E2E_WORK/before.txt"
-    start_product
-    start_tool
-    click_close_box Clearwick
-    expect_tool_ended
-    expect_product_untouched
-    expect_unchanged
-}
-
-# cmdOK has the focus at start, so Space presses it.
-space_ok() {
-    e2e_begin "$name" winxp
-    demo_install
-    snapshot "$E2E_WORK/before.txt"
-    start_product
-    start_tool
-    press_keys Clearwick space
-    expect_tool_ended
-    expect_product_closed
-    wait_files_gone "$WINEPREFIX/$E2E_LARKVANE"
-    wait_until 20 test ! -e "$WINEPREFIX/$E2E_LARKVANE" || fail "the Larkvane folder is still there"
-    expect_removal nt "$E2E_LARKVANE"
-}
-
-# Windows 10 lays the window out again when it moves to a monitor of
-# another scale: after a change to 144 dpi, OK still has the focus and Space
-# presses it. The window at 144 dpi is saved as a picture.
-dpi_space_ok() {
-    e2e_begin "$name" win10
-    demo_install
-    snapshot "$E2E_WORK/before.txt"
-    start_product
-    start_tool
-    change_dpi Clearwick 144 >"$E2E_WORK/dpi.txt" || fail "the window did not take 144 dpi: $(cat "$E2E_WORK/dpi.txt")"
-    grep -qx 'client 570x179' "$E2E_WORK/dpi.txt" || fail "the window is not laid out at 144 dpi: $(cat "$E2E_WORK/dpi.txt")"
-    screenshot "$E2E_WORK/clearwick-window-144dpi.png" Clearwick
-    expect_focus 101
-    press_keys Clearwick space
-    expect_tool_ended
-    expect_product_closed
-    wait_files_gone "$WINEPREFIX/$E2E_LARKVANE"
-    wait_until 20 test ! -e "$WINEPREFIX/$E2E_LARKVANE" || fail "the Larkvane folder is still there"
-    expect_removal nt "$E2E_LARKVANE"
 }
 
 # Neither Escape nor Enter does anything: nothing can show that something
 # did not happen except waiting a while, so the window gets a second to act
-# on them; then Cancel ends it.
-escape() {
-    e2e_begin "$name" winxp
-    demo_install
-    snapshot "$E2E_WORK/before.txt"
-    start_product
-    start_tool
-    press_keys Clearwick Escape Return
-    sleep 1
+# on them.
+s_ignored() {
+    wine_wait 1
     _e2e_ended "$E2E_TOOL_PID" && fail "Escape or Enter ended the tool"
     _e2e_mapped Clearwick || fail "Escape or Enter closed the window"
     [ ! -e "$WINEPREFIX/drive_c/clearwick.bat" ] || fail "Escape or Enter wrote the script"
     [ "$(product_closes)" = 0 ] || fail "Escape or Enter closed the product"
-    click_control Clearwick 102
-    expect_tool_ended
-    expect_product_untouched
-    expect_unchanged
-}
-
-no_product() {
-    e2e_begin "$name" winxp
-    demo_install
-    snapshot "$E2E_WORK/before.txt"
-    start_tool
-    click_control Clearwick 101
-    expect_tool_ended
-    wait_files_gone "$WINEPREFIX/$E2E_LARKVANE"
-    wait_until 20 test ! -e "$WINEPREFIX/$E2E_LARKVANE" || fail "the Larkvane folder is still there"
-    expect_removal nt "$E2E_LARKVANE"
 }
 
 # Started from a folder on Z: that holds files with the product's names and
 # an empty Larkvane folder: the removal must not touch them.
-decoys() {
-    e2e_begin "$name" winxp
-    demo_install
+s_decoys() {
     local elsewhere=$E2E_WORK/elsewhere f
     mkdir -p "$elsewhere/Larkvane"
     for f in "${E2E_PRODUCT_FILES[@]}"; do printf 'decoy %s\r\n' "$f" >"$elsewhere/$f"; done
     (cd "$elsewhere" && sha1sum "${E2E_PRODUCT_FILES[@]}") >"$E2E_WORK/decoys.sha1"
-    snapshot "$E2E_WORK/before.txt"
-    start_product
-    start_tool "$elsewhere"
-    click_control Clearwick 101
-    expect_tool_ended
-    expect_product_closed
-    wait_files_gone "$WINEPREFIX/$E2E_LARKVANE"
-    wait_until 20 test ! -e "$WINEPREFIX/$E2E_LARKVANE" || fail "the Larkvane folder is still there"
-    expect_removal nt "$E2E_LARKVANE"
-    (cd "$elsewhere" && sha1sum --quiet -c "$E2E_WORK/decoys.sha1") >&2 || fail "a decoy changed"
-    [ -d "$elsewhere/Larkvane" ] || fail "the decoy Larkvane folder is gone"
+}
+s_decoys_kept() {
+    (cd "$E2E_WORK/elsewhere" && sha1sum --quiet -c "$E2E_WORK/decoys.sha1") >&2 || fail "a decoy changed"
+    [ -d "$E2E_WORK/elsewhere/Larkvane" ] || fail "the decoy Larkvane folder is gone"
+}
+
+# The window is saved as a picture for a person to look at.
+s_screenshot() {
+    screenshot "$E2E_WORK/clearwick-window.png" Clearwick
+    [ -s "$E2E_WORK/clearwick-window.png" ] || fail "no screenshot"
+    e2e_log "screenshot: $E2E_WORK/clearwick-window.png"
+}
+
+# The tool's lookups were answered as on 9x, and its fonts draw Hangul.
+s_lookups() {
+    expect_9x_lookups
+    expect_hangul_fonts
+}
+
+s_version_box() {
+    expect_box_text Clearwick "Error Getting Version Information"
+    [ "$(product_closes)" = 0 ] || fail "the product was closed before the version box was dismissed"
+}
+s_error_box() { expect_box_text Clearwick "could not find out which version" part; }
+# Windows 10 lays the window out again when it moves to a monitor of
+# another scale; the window at that DPI is saved as a picture.
+s_dpi() {
+    change_dpi Clearwick "$1" >"$E2E_WORK/dpi.txt" || fail "the window did not take $1 dpi: $(cat "$E2E_WORK/dpi.txt")"
+    grep -qx "client $(( (5700 * $1 + 720) / 1440 ))x$(( (1785 * $1 + 720) / 1440 ))" "$E2E_WORK/dpi.txt" ||
+        fail "the window is not laid out at $1 dpi: $(cat "$E2E_WORK/dpi.txt")"
+    screenshot "$E2E_WORK/clearwick-window-${1}dpi.png" Clearwick
+}
+
+# No command interpreter to run the script (as where a policy blocks it):
+# the report that the script could not be started stands alone, since the
+# window is gone before the start, and names the path and the error.
+s_no_cmd() { rm "$WINEPREFIX/drive_c/windows/system32/cmd.exe"; }
+s_start_box() {
+    expect_box_text Clearwick 'could not start the script that removes Glintfold'"'"'s files:\r\nc:\clearwick.bat' part
+    ! probe_window Clearwick >/dev/null || fail "the tool's window is still there beside the report"
+}
+# The product closed and its autorun value gone, and the script written but
+# never run: the product's files stay.
+s_script_only() {
+    local script=$E2E_WORK/expected-script.bat
+    write_nt_script "$script"
+    check "C:\\clearwick.bat is not the nt script byte for byte" cmp "$script" "$WINEPREFIX/drive_c/clearwick.bat"
+    {
+        grep -F "file drive_c/windows/system32/cmd.exe " "$E2E_WORK/before.txt" | sed 's/^/- /'
+        printf '+ file drive_c/clearwick.bat %s %s\n' "$(stat -c %s "$script")" \
+            "$(sha1sum "$script" | cut -d' ' -f1)"
+    } >"$E2E_WORK/expected-changes.txt"
+    _expect_changes_and_autorun "writing the script alone"
+}
+s_window_box() { expect_box_text Clearwick "Clearwick could not open its window. Nothing was changed." part; }
+
+# Cancel has the focus when the window is minimised with its own button;
+# restored, the window gives the focus back to Cancel. Windows activates
+# another window when one is minimised; Wine with no window manager leaves
+# ours active, so with "taskbar" the user clicks the product's window, and
+# the window is restored as a task bar restores one. With "buttons" it is
+# restored with the restore button of its minimised title bar, and is never
+# deactivated.
+s_minimise() {
+    click_min_box Clearwick
+    wait_until 5 iconic Clearwick || fail "the window was not minimised"
+    if [ "$1" = taskbar ]; then
+        click_client Glintfold
+        restore_window Clearwick
+    else
+        click_min_box Clearwick
+    fi
+    wait_until 5 eval '! iconic Clearwick' || fail "the window was not restored"
 }
 
 # As shipped: C:\Program Files\Larkvane\clearwick.exe, started in its own
 # folder. Wine, like Windows, refuses to delete the image of a running
 # process and to remove a folder that is a process's current directory, so
 # the script finds everything only if the tool has ended before it gets to
-# its deletes.
-from_larkvane() {
-    e2e_begin "$name" winxp
-    from_larkvane_round
-}
-
-# The same, five times over on a busy machine: two CPU-bound processes, and
-# a global hook that spends half a second in the destruction of the tool's
-# window, as a slow accessibility tool can. The script does not wait for the
-# tool, so it finds everything only if nothing of the tool runs once the
-# script has started; idle, the tool's few milliseconds after the start
-# would hide that.
-from_larkvane_busy() {
-    e2e_begin "$name" winxp
-    busy_machine 2
-    local round
-    for round in 1 2 3 4 5; do
-        e2e_log "round $round"
-        from_larkvane_round slow
-    done
+# its deletes. One removal in the test's prefix, whatever the rounds before
+# it left there; with "slow", under a global hook that spends half a second
+# in the destruction of the tool's window, as a slow accessibility tool can.
+# On a busy machine (busy:2) the script, which does not wait for the tool,
+# then finds everything only if nothing of the tool runs once it has
+# started; idle, the tool's few milliseconds after the start would hide that.
+s_round() {
+    rounds=$((${rounds:-0} + 1))
+    e2e_log "round $rounds"
+    rm -f "$WINEPREFIX/drive_c/clearwick.bat"
+    demo_install
+    snapshot "$E2E_WORK/before.txt"
+    start_product
+    if [ "${1:-}" = slow ]; then slow_destroy_hook; fi
+    start_tool "$WINEPREFIX/$E2E_LARKVANE" "$WINEPREFIX/$E2E_LARKVANE/clearwick.exe"
+    click_control Clearwick 101
+    expect_tool_ended
+    expect_product_closed
+    expect_all_gone
 }
 
 # Two windows from the product's folder, as a user who started the tool
@@ -422,11 +480,7 @@ from_larkvane_busy() {
 # runs from clearwick.exe, which stays, and so does the folder. OK in the
 # second, once the first script has finished, removes the rest, with the
 # slow hook of from_larkvane_busy in place.
-from_larkvane_twice() {
-    e2e_begin "$name" winxp
-    demo_install
-    snapshot "$E2E_WORK/before.txt"
-    start_product
+s_twice() {
     slow_destroy_hook
     local dir=$WINEPREFIX/$E2E_LARKVANE first second
     start_tool "$dir" "$dir/clearwick.exe"
@@ -449,25 +503,10 @@ from_larkvane_twice() {
     expect_all_gone
 }
 
-# One removal from the product's folder, in the test's prefix, whatever the
-# rounds before it left there; with "slow", under the slow hook.
-from_larkvane_round() {
-    rm -f "$WINEPREFIX/drive_c/clearwick.bat"
-    demo_install
-    snapshot "$E2E_WORK/before.txt"
-    start_product
-    if [ "${1:-}" = slow ]; then slow_destroy_hook; fi
-    start_tool "$WINEPREFIX/$E2E_LARKVANE" "$WINEPREFIX/$E2E_LARKVANE/clearwick.exe"
-    click_control Clearwick 101
-    expect_tool_ended
-    expect_product_closed
-    expect_all_gone
-}
-
 # The script has finished when its console has gone with the rest; then
 # the three files and the folder must be gone.
 expect_all_gone() {
-    timeout 60 wineserver -w || fail "Wine programs still running a minute after the answer"
+    timeout "$(wine_scaled 60)" wineserver -w || fail "Wine programs still running a minute after the answer"
     if [ -e "$WINEPREFIX/$E2E_LARKVANE" ]; then
         e2e_log "left in C:\\Program Files\\Larkvane: $(ls -A "$WINEPREFIX/$E2E_LARKVANE" | tr '\n' ' ')"
     else
@@ -476,162 +515,11 @@ expect_all_gone() {
     expect_removal nt "$E2E_LARKVANE"
 }
 
-# In a prefix whose ANSI code page is 1252, the window's texts still read
-# back as the Korean ones (through GetWindowTextW), and the window is saved
-# as a picture for a person to look at.
-korean() {
-    export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
-    e2e_begin "$name" winxp
-    expect_code_page 1252
-    demo_install
-    snapshot "$E2E_WORK/before.txt"
-    start_tool
-    expect_korean_texts
-    screenshot "$E2E_WORK/clearwick-window.png" Clearwick
-    [ -s "$E2E_WORK/clearwick-window.png" ] || fail "no screenshot"
-    e2e_log "screenshot: $E2E_WORK/clearwick-window.png"
-    click_control Clearwick 102
-    expect_tool_ended
-    expect_unchanged
-}
-
-# On a real 9x's calls (win9x_launcher.cpp): the W calls fail and
-# GetGlyphIndicesW is missing, so the window is made with the A calls from
-# the code page 949 bytes, in a face that the font listing alone chose, and
-# the DLL search is left as it is. OK removes the install with the 9x script.
-# In a Korean (949) prefix the texts read back as the Korean ones; in a 1252
-# one they cannot, and the log shows what they read instead. The window is
-# saved as a picture either way.
-real9x_ok() {
-    local locale=$1 acp=$2
-    export LANG=$locale LC_ALL=$locale
-    e2e_begin "$name" win98
-    expect_code_page "$acp"
-    demo_install --short
-    local dir=drive_c/progra~1/larkvane
-    snapshot "$E2E_WORK/before.txt"
-    start_product
-    start_tool_9x
-    expect_9x_lookups
-    expect_hangul_fonts
-    if [ "$acp" = 949 ]; then
-        expect_korean_texts
-    else
-        e2e_log "the label reads \"$(control_text Clearwick 100)\""
-    fi
-    screenshot "$E2E_WORK/clearwick-window.png" Clearwick
-    click_control Clearwick 101
-    expect_tool_ended
-    expect_product_closed
-    wait_files_gone "$WINEPREFIX/$dir"
-    expect_removal 9x "$dir"
-}
-real9x_korean() { real9x_ok ko_KR.UTF-8 949; }
-real9x_western() { real9x_ok en_US.UTF-8 1252; }
-
-# GetVersionExA fails: its box comes first, with nothing else done yet; once
-# it is dismissed the product is closed and its autorun value deleted, and
-# the run-time error report ends the tool before any script is written. Both
-# boxes are dismissed with the mouse.
-real9x_no_version() {
-    e2e_begin "$name" win98
-    demo_install --short
-    snapshot "$E2E_WORK/before.txt"
-    start_product
-    start_tool_9x --fail-version
-    click_control Clearwick 101
-    expect_box_text Clearwick "Error Getting Version Information"
-    [ "$(product_closes)" = 0 ] || fail "the product was closed before the version box was dismissed"
-    click_control Clearwick 1 box
-    expect_box_text Clearwick "could not find out which version" part
-    click_control Clearwick 1 box
-    expect_tool_ended failed
-    e2e_log "clearwick.exe ended with status $E2E_STATUS"
-    expect_product_closed
-    expect_autorun_gone_only
-}
-
-# The dialog cannot be made (as when the system is out of window memory): the
-# run-time error report says so, and the tool ends with a non-zero exit,
-# having changed nothing. The box is dismissed with the mouse.
-real9x_no_window() {
-    e2e_begin "$name" win98
-    demo_install --short
-    snapshot "$E2E_WORK/before.txt"
-    start_product
-    start_tool_9x --fail-window
-    expect_box_text Clearwick "Clearwick could not open its window. Nothing was changed." part
-    click_control Clearwick 1 box
-    expect_tool_ended failed
-    e2e_log "clearwick.exe ended with status $E2E_STATUS"
-    expect_product_untouched
-    expect_unchanged
-}
-
-# Tab and Shift+Tab move the focus between the buttons, and neither becomes
-# the default button on the way: Enter on OK then does nothing. Space on
-# Cancel ends the tool with nothing changed.
-tab_space_cancel() {
-    e2e_begin "$name" winxp
-    demo_install
-    snapshot "$E2E_WORK/before.txt"
-    start_product
-    start_tool
-    expect_focus 101
-    press_keys Clearwick Tab
-    expect_focus 102
-    press_keys Clearwick shift+Tab Return
-    expect_focus 101
-    press_keys Clearwick Tab
-    expect_focus 102
-    press_keys Clearwick space
-    expect_tool_ended
-    expect_product_untouched
-    expect_unchanged
-}
-
-# Cancel has the focus when the window is minimised with its own button;
-# restored, the window gives the focus back to Cancel, and Space presses it.
-# Windows activates another window when one is minimised; Wine with no
-# window manager leaves ours active, so with "taskbar" the user clicks the
-# product's window, and the window is restored as a task bar restores one.
-# With "buttons" it is restored with the restore button of its minimised
-# title bar, and is never deactivated.
-minimise_then_space() {
-    e2e_begin "$name" winxp
-    demo_install
-    snapshot "$E2E_WORK/before.txt"
-    start_product
-    start_tool
-    press_keys Clearwick Tab
-    expect_focus 102
-    click_min_box Clearwick
-    wait_until 5 iconic Clearwick || fail "the window was not minimised"
-    if [ "$1" = taskbar ]; then
-        click_client Glintfold
-        restore_window Clearwick
-    else
-        click_min_box Clearwick
-    fi
-    wait_until 5 eval '! iconic Clearwick' || fail "the window was not restored"
-    expect_focus 102
-    press_keys Clearwick space
-    expect_tool_ended
-    expect_product_untouched
-    expect_unchanged
-}
-minimise_restore() { minimise_then_space taskbar; }
-minimise_restore_buttons() { minimise_then_space buttons; }
-
 # The harness itself: the stand-in records a real click on its close box
-# once, and the snapshot sees a file's content change at the same size, a
-# new registry value and a folder gone, while a prefix in which programs
-# merely ran compares equal.
-harness() {
-    e2e_begin "$name" winxp
-    demo_install
-    snapshot "$E2E_WORK/before.txt"
-    start_product
+# once, and a prefix in which programs merely ran compares equal. Then each
+# change of the table below alone, and the snapshot must see it: every
+# record that changed is the row's, and a new one holds what the row set.
+s_harness() {
     _e2e_wine "$E2E_PROBE" acp >/dev/null
     click_close_box Glintfold
     expect_product_closed
@@ -639,30 +527,35 @@ harness() {
     snapshot_diff "$E2E_WORK/before.txt" "$E2E_WORK/after.txt" >&2 ||
         fail "running programs changed the snapshot"
 
-    printf 'Kelp note: Glintfold keeps your start page!\r\n' >"$WINEPREFIX/$E2E_LARKVANE/kelp_note.txt"
-    rmdir "$WINEPREFIX/drive_c/users/Public/Music"
-    _e2e_wine reg add 'HKCU\Software\Kelp' /v Probe /t REG_SZ /d x /f >/dev/null
-    snapshot "$E2E_WORK/changed.txt"
-    snapshot_diff "$E2E_WORK/after.txt" "$E2E_WORK/changed.txt" >"$E2E_WORK/changes.txt" &&
-        fail "the snapshot saw no change"
-    grep -q '^+ file drive_c/Program Files/Larkvane/kelp_note.txt 45 ' "$E2E_WORK/changes.txt" ||
-        fail "the snapshot missed a change of content"
-    grep -q '^- dir  drive_c/users/Public/Music$' "$E2E_WORK/changes.txt" ||
-        fail "the snapshot missed a folder that went"
-    grep -q '^+ reg  user.reg \[Software\\\\Kelp\] "Probe"="x"$' "$E2E_WORK/changes.txt" ||
-        fail "the snapshot missed a registry value"
+    local note=$E2E_LARKVANE/kelp_note.txt what record seen change last=after
+    local sd=$E2E_WORK/sd.bin
+    printf 'not a descriptor' >"$sd"
+    while IFS='|' read -r what record seen change; do
+        (cd "$WINEPREFIX" && eval "$change")
+        snapshot "$E2E_WORK/changed.txt"
+        snapshot_diff "$E2E_WORK/$last.txt" "$E2E_WORK/changed.txt" >"$E2E_WORK/changes.txt" &&
+            fail "the snapshot missed $what"
+        grep -vqF -e "- $record" -e "+ $record" "$E2E_WORK/changes.txt" &&
+            { cat "$E2E_WORK/changes.txt" >&2; fail "$what changed other records"; }
+        grep -F "$record" "$E2E_WORK/changes.txt" | grep -qF -- "$seen" ||
+            { cat "$E2E_WORK/changes.txt" >&2; fail "the snapshot missed $what: no \"$seen\""; }
+        mv "$E2E_WORK/changed.txt" "$E2E_WORK/$what.txt"
+        last=$what
+    done <<EOF
+content|file $note 45 |+ file $note 45 |printf 'Kelp note: Glintfold keeps your start page!\r\n' >"$note"
+DOS attribute|file $note |dos=0x|_e2e_wine attrib +h 'C:\Program Files\Larkvane\kelp_note.txt'
+mode|file $note |mode=0600|chmod 600 "$note"
+security|file $note |sd=$(sha1sum <"$sd" | cut -d' ' -f1)|python3 -c 'import os, sys; os.setxattr(sys.argv[1], "user.wine.sd", open(sys.argv[2], "rb").read())' "$note" "$sd"
+folder gone|dir  drive_c/users/Public/Music |- dir|rmdir drive_c/users/Public/Music
+registry value|reg  user.reg [Software\\\\Kelp] "Probe"="x"|+ reg|_e2e_wine reg add 'HKCU\Software\Kelp' /v Probe /t REG_SZ /d x /f >/dev/null
+EOF
 }
 
-case $name in
-    nt_ok | 9x_ok | win95_ok | winme_ok | win32s_ok | nt40_ok | win2k_ok | win7_ok | win10_ok | \
-        win10_wow64_ok | cancel | close_box | space_ok | dpi_space_ok | escape | no_product | decoys | \
-        from_larkvane | from_larkvane_busy | from_larkvane_twice | korean | real9x_korean | real9x_western | real9x_no_version | \
-        real9x_no_window | tab_space_cancel | minimise_restore | minimise_restore_buttons | harness)
-        "$name"
-        ;;
-    *)
-        echo "unknown scenario: $name" >&2
-        exit 2
-        ;;
-esac
+row=$(scenarios | awk -v name="$name" '$1 == name')
+if [ -z "$row" ]; then
+    echo "unknown scenario: $name" >&2
+    exit 2
+fi
+# shellcheck disable=SC2086
+run_scenario ${row#"$name"}
 e2e_log "passed"

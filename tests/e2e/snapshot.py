@@ -1,40 +1,57 @@
 #!/usr/bin/env python3
 """Whole-prefix snapshots for the end-to-end tests, and their differences.
 
-    snapshot.py take PREFIX OUT [--cache FILE]
+    snapshot.py take PREFIX OUT [--cache FILE] [--overlay TEMPLATE [LAYER...] UPPER]
     snapshot.py diff BEFORE AFTER
 
 A snapshot is a sorted text file, one record a line:
 
-    dir  drive_c/<path>
-    file drive_c/<path> <size> <sha1>
+    dir  drive_c/<path> mode=<octal> dos=<attributes> sd=<sha1>
+    file drive_c/<path> <size> <sha1> mode=<octal> dos=<attributes> sd=<sha1>
     link drive_c/<path> -> <target>
-    reg  <hive file> [<key>] <value line>     (one line for a key with no values)
+    node drive_c/<path> <type>             (anything else: a fifo, a device)
+    reg  <hive file> [<key>] <value line>  (one line for a key with no values)
 
 It covers every entry under drive_c and every value of the registry files
-(system.reg, user.reg, userdef.reg). Wine's own bookkeeping is left out: the
-modification time after each key name, the "#time=" lines, and the few values
-Wine itself rewrites whenever it starts (VOLATILE below), so that a prefix in
-which nothing happened compares equal to itself.
+(system.reg, user.reg, userdef.reg). Wine keeps a file's DOS attributes in
+its extended attribute user.DOSATTRIB and its security descriptor in
+user.wine.sd (or, without one, in the mode bits alone): "dos" is the former
+as Wine wrote it, "sd" the SHA-1 of the latter, "-" where there is none.
+Times are left out, and so is Wine's own bookkeeping: the modification time
+after each key name, the "#time=" lines, and the few values Wine itself
+rewrites whenever it starts (VOLATILE below), so that a prefix in which
+nothing happened compares equal to itself.
 
 The wineserver must have exited (wineserver -w) before a snapshot is taken:
 it writes the registry files only then.
 
-Hashing every file takes a second or two, so `take` can keep a cache of
-hashes keyed by inode, size, modification and change time: the kernel moves
-a file's change time on every write, so a hit proves the content unchanged.
+With --overlay, PREFIX is an overlay mount of TEMPLATE (its lowest layer,
+never written), any further read-only LAYERs, bottom up, and UPPER (its
+upper layer, which holds whatever changed). The template's records are
+taken once, kept beside it in TEMPLATE.records, and the snapshot reads only
+what each layer above it holds, in order: an entry there replaces the one
+below, a whiteout deletes it, an opaque folder hides what is below it. Wine writes its registry files whole, so they are read
+from PREFIX each time. The mount must not redirect renamed folders or copy
+up metadata alone (redirect_dir=off, metacopy=off: wine-lib.sh's options).
+
+Hashing a file takes time, so `take` can keep a cache of hashes keyed by
+inode, size, modification and change time: the kernel moves a file's change
+time on every write, so a hit proves the content unchanged.
 
 `diff` prints "- record" for what went and "+ record" for what came, and
 exits with 1 when there is any difference.
 """
 
+import fcntl
 import hashlib
 import json
 import os
 import re
+import stat
 import sys
 
 HIVES = ("system.reg", "user.reg", "userdef.reg")
+XATTRS = (("dos", "user.DOSATTRIB"), ("sd", "user.wine.sd"))
 
 # (hive, key as written in the file, value name) of values that Wine
 # rewrites at every start with no program asking for it. The display driver
@@ -57,32 +74,105 @@ def _hash(path):
             h.update(block)
 
 
+def _xattrs(path):
+    fields = []
+    for label, name in XATTRS:
+        try:
+            value = os.getxattr(path, name, follow_symlinks=False)
+        except OSError:
+            value = None
+        if value is None:
+            text = "-"
+        elif label == "dos":
+            text = value.rstrip(b"\0").decode("ascii", "backslashreplace") or "''"
+        else:
+            text = hashlib.sha1(value).hexdigest()
+        fields.append("%s=%s" % (label, text))
+    return " ".join(fields)
+
+
+def _record(full, rel, st, cache):
+    if stat.S_ISLNK(st.st_mode):
+        return "link %s -> %s" % (rel, os.readlink(full))
+    meta = "mode=%04o %s" % (stat.S_IMODE(st.st_mode), _xattrs(full))
+    if stat.S_ISDIR(st.st_mode):
+        return "dir  %s %s" % (rel, meta)
+    if stat.S_ISREG(st.st_mode):
+        key = "%d:%d:%d:%d" % (st.st_ino, st.st_size, st.st_mtime_ns, st.st_ctime_ns)
+        digest = cache.get(key)
+        if digest is None:
+            digest = cache[key] = _hash(full)
+        return "file %s %d %s %s" % (rel, st.st_size, digest, meta)
+    return "node %s %o" % (rel, stat.S_IFMT(st.st_mode))
+
+
+def _walk(root, rel):
+    """(full path, path relative to the prefix, lstat) of every entry under
+    root, a folder before its contents; linked folders are not entered."""
+    with os.scandir(root) as entries:
+        for entry in entries:
+            st = entry.stat(follow_symlinks=False)
+            path = rel + "/" + entry.name
+            yield entry.path, path, st
+            if stat.S_ISDIR(st.st_mode):
+                yield from _walk(entry.path, path)
+
+
 def _files(prefix, cache):
-    records = []
     top = os.path.join(prefix, "drive_c")
-    for root, dirs, files in os.walk(top):
-        for name in sorted(dirs):
-            full = os.path.join(root, name)
-            rel = os.path.relpath(full, prefix)
-            if os.path.islink(full):
-                records.append("link %s -> %s" % (rel, os.readlink(full)))
-            else:
-                records.append("dir  %s" % rel)
-        # os.walk does not descend into linked directories; list them once.
-        dirs[:] = [d for d in dirs if not os.path.islink(os.path.join(root, d))]
-        for name in files:
-            full = os.path.join(root, name)
-            rel = os.path.relpath(full, prefix)
-            st = os.lstat(full)
-            if os.path.islink(full):
-                records.append("link %s -> %s" % (rel, os.readlink(full)))
-                continue
-            key = "%d:%d:%d:%d" % (st.st_ino, st.st_size, st.st_mtime_ns, st.st_ctime_ns)
-            digest = cache.get(key)
-            if digest is None:
-                digest = cache[key] = _hash(full)
-            records.append("file %s %d %s" % (rel, st.st_size, digest))
-    return records
+    return {rel: _record(full, rel, st, cache) for full, rel, st in _walk(top, "drive_c")}
+
+
+def _template_files(template):
+    """The template's records, made once and kept beside it; a new template
+    (its .ready stamp) makes them again."""
+    ready = os.stat(os.path.join(template, ".ready"))
+    stamp = "%d:%d" % (ready.st_ino, ready.st_mtime_ns)
+    path = template.rstrip("/") + ".records"
+    with open(path + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        try:
+            with open(path) as f:
+                kept = json.load(f)
+            if kept["stamp"] == stamp:
+                return kept["files"]
+        except (OSError, ValueError, KeyError):
+            pass
+        files = _files(template, {})
+        with open(path + ".new", "w") as f:
+            json.dump({"stamp": stamp, "files": files}, f)
+        os.replace(path + ".new", path)
+        return files
+
+
+def _overlay_files(layers, cache):
+    files = _template_files(layers[0])
+    for layer in layers[1:]:
+        _apply(files, layer, cache)
+    return files
+
+
+def _apply(files, layer, cache):
+    top = os.path.join(layer, "drive_c")
+    if not os.path.isdir(top):
+        return
+    for full, rel, st in _walk(top, "drive_c"):
+        whiteout = stat.S_ISCHR(st.st_mode) and st.st_rdev == 0
+        if files.get(rel, "").startswith("dir ") and (
+                whiteout or not stat.S_ISDIR(st.st_mode) or _opaque(full)):
+            for path in [p for p in files if p.startswith(rel + "/")]:
+                del files[path]
+        if whiteout:
+            files.pop(rel, None)
+        else:
+            files[rel] = _record(full, rel, st, cache)
+
+
+def _opaque(path):
+    try:
+        return os.getxattr(path, "trusted.overlay.opaque") == b"y"
+    except OSError:
+        return False
 
 
 _KEY = re.compile(r"^\[(.*)\](?: \d+)?$")
@@ -126,13 +216,13 @@ def _registry(prefix):
     return records
 
 
-def take(prefix, out, cache_path=None):
+def take(prefix, out, cache_path=None, overlay=None):
     cache = {}
     if cache_path and os.path.exists(cache_path):
         with open(cache_path) as f:
             cache = json.load(f)
-    records = _files(prefix, cache) + _registry(prefix)
-    records.sort()
+    files = _overlay_files(overlay, cache) if overlay else _files(prefix, cache)
+    records = sorted(list(files.values()) + _registry(prefix))
     with open(out, "w", encoding="utf-8", errors="surrogateescape") as f:
         f.write("\n".join(records) + "\n")
     if cache_path:
@@ -155,8 +245,12 @@ def diff(before, after):
 
 def main(argv):
     if len(argv) >= 3 and argv[0] == "take":
-        cache = argv[argv.index("--cache") + 1] if "--cache" in argv else None
-        take(argv[1], argv[2], cache)
+        options = argv[3:]
+        cache = options[options.index("--cache") + 1] if "--cache" in options else None
+        overlay = None
+        if "--overlay" in options:  # the last option: the layers
+            overlay = options[options.index("--overlay") + 1:]
+        take(argv[1], argv[2], cache, overlay)
         return 0
     if len(argv) == 3 and argv[0] == "diff":
         return diff(argv[1], argv[2])

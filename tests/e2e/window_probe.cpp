@@ -10,7 +10,6 @@
 //   window_probe fonts           "font <face>" for each face the A calls list
 //                                under Hangul's charset, as UTF-8
 //   window_probe desktop         exits with 0 once Wine's desktop window exists
-//   window_probe close <title>   sends WM_CLOSE (only to test the stand-in)
 //   window_probe restore <title> posts WM_SYSCOMMAND SC_RESTORE, as a task bar
 //                                restores a minimised window
 //   window_probe hook <dll>      installs the DLL's global CBT hook
@@ -31,14 +30,18 @@
 // `show` prints one record a line, fields separated by tabs:
 //   window  <hwnd> <class> <l> <t> <r> <b> <style> <text>
 //   client  <l> <t> <r> <b>                    (screen coordinates)
+//   input   <1 if the window takes input now, else 0>
 //   focus   <control id or 0>
 //   closebox <x> <y>                           (centre of the close button)
 //   minbox  <x> <y>                            (centre of the minimise button)
 //   control <id> <class> <l> <t> <r> <b> <visible> <text>   (in Z order)
-// It exits with 1 when no such window exists.
+// It exits with 1 when no such window exists. A window takes input once it
+// is shown and enabled, answers a message and its process waits for input.
+// The probe waits up to 2 s for each, times CLEARWICK_WAIT_FACTOR.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "wine/probe_dll.h"
@@ -75,9 +78,32 @@ void WriteRect(const RECT& r) {
     Write(line);
 }
 
+// A time-out, scaled for the machine as the harness scales its own.
+DWORD Scaled(DWORD milliseconds) {
+    char factor[32];
+    const DWORD n = GetEnvironmentVariableA("CLEARWICK_WAIT_FACTOR", factor, sizeof factor);
+    const double f = n > 0 && n < sizeof factor ? std::atof(factor) : 0;
+    return f > 0 ? static_cast<DWORD>(milliseconds * f) : milliseconds;
+}
+
+bool TakesInput(HWND window) {
+    DWORD_PTR answer = 0;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (!IsWindowVisible(window) || !IsWindowEnabled(window) ||
+        !SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, Scaled(2000), &answer)) {
+        return false;
+    }
+    const HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, processId);
+    if (process == nullptr) return false;
+    const bool idle = WaitForInputIdle(process, Scaled(2000)) == 0;
+    CloseHandle(process);
+    return idle;
+}
+
 LRESULT HitTest(HWND window, int x, int y) {
     DWORD_PTR result = HTNOWHERE;
-    if (!SendMessageTimeoutW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 2000,
+    if (!SendMessageTimeoutW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, Scaled(2000),
                              &result)) {
         return HTNOWHERE;
     }
@@ -178,6 +204,9 @@ int Show(const wchar_t* title, bool box) {
     WriteRect(r);
     Write("\n");
 
+    std::snprintf(line, sizeof line, "input\t%d\n", TakesInput(window) ? 1 : 0);
+    Write(line);
+
     GUITHREADINFO thread = {};
     thread.cbSize = sizeof thread;
     const DWORD threadId = GetWindowThreadProcessId(window, nullptr);
@@ -256,8 +285,8 @@ int main() {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argv == nullptr || argc < 2) {
-        Write("usage: window_probe show <title> [box] | acp | fonts | desktop | close <title>"
-              " | restore <title> | hook <dll> | dpi <title> <dpi>\n");
+        Write("usage: window_probe show <title> [box] | acp | fonts | desktop | restore <title>"
+              " | hook <dll> | dpi <title> <dpi>\n");
         return 2;
     }
     if (lstrcmpW(argv[1], L"acp") == 0) {
@@ -281,12 +310,6 @@ int main() {
     }
     if (argc < 3) return 2;
     if (lstrcmpW(argv[1], L"show") == 0) return Show(argv[2], argc > 3 && lstrcmpW(argv[3], L"box") == 0);
-    if (lstrcmpW(argv[1], L"close") == 0) {
-        const HWND window = FindWindowW(nullptr, argv[2]);
-        if (window == nullptr) return 1;
-        SendMessageW(window, WM_CLOSE, 0, 0);
-        return 0;
-    }
     if (lstrcmpW(argv[1], L"dpi") == 0 && argc > 3) return ChangeDpi(argv[2], _wtoi(argv[3]));
     if (lstrcmpW(argv[1], L"restore") == 0) {
         const HWND window = FindWindowW(nullptr, argv[2]);

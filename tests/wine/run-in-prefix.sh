@@ -11,7 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 program=$1
 shift
 wine_root "${CLEARWICK_WINE_DIR:-$PWD/wine}"
-trap wine_cleanup EXIT
+trap 'wine_cleanup; wine_remove_prefix' EXIT
 wine_start_display
 wine_new_prefix "$(basename "$program" .exe)-${CLEARWICK_WINVER:-default}-$$"
 if [ -n "${CLEARWICK_WINVER:-}" ]; then wine_set_version "$CLEARWICK_WINVER"; fi
@@ -19,5 +19,4 @@ if [ -n "${CLEARWICK_WINVER:-}" ]; then wine_set_version "$CLEARWICK_WINVER"; fi
 status=0
 wine "$program" "$@" || status=$?
 wineserver -w
-rm -rf "$WINEPREFIX"
 exit "$status"
