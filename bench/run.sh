@@ -125,11 +125,7 @@ wine_root "$wine_dir"
 # run's prefix is named bench-run: wine_new_prefix replaces the last one.
 rm -rf "$wine_dir/template" "$wine_dir/prefixes"
 load_pids=()
-stop_load() {
-    if [ ${#load_pids[@]} -gt 0 ]; then kill "${load_pids[@]}" 2>/dev/null || true; fi
-    load_pids=()
-}
-trap 'stop_load; wine_cleanup' EXIT
+trap 'kill "${load_pids[@]}" 2>/dev/null; wine_cleanup' EXIT
 wine_start_display
 
 # The uninstaller is what the peer's installer writes: run it once.
@@ -202,16 +198,22 @@ finish_run() {
 
 # run_program DEBUG ARG...: xmeasure ARG... with the program in the tool's
 # place, under WINEDEBUG=DEBUG and started from its folder; xmeasure and its
-# helpers stay in the bench's own.
+# helpers stay in the bench's own. Its input is empty, not the bench's
+# terminal: given a terminal, Wine starts a console host beside even a GUI
+# program, in its folder, and the console host outlives it by a moment that
+# the script's rmdir met on the emulated machine ("Sharing violation").
 run_program() {
     local debug=$1
     shift
-    "$out/xmeasure" "$@" -- env -C "$dir" WINEDEBUG="$debug" wine 'C:\Program Files\Larkvane\clearwick.exe'
+    "$out/xmeasure" "$@" -- env -C "$dir" WINEDEBUG="$debug" \
+        wine 'C:\Program Files\Larkvane\clearwick.exe' </dev/null
 }
 
-# One run of one program: fresh prefix, product up, the program measured.
+# measure ROUND ENTRY ATTEMPT: one run of one program, fresh prefix,
+# product up, the program measured.
 measure() {
-    local round=$1 name=$2 exe=$3 title=$4 control=$5 box=$6 attempt=$7
+    local round=$1 attempt=$3 name exe title control box
+    IFS='|' read -r name exe title control box <<<"$2"
     if ! prepare_run "round $round" "$name" "$exe"; then
         bench_record_failure "$round" "$name" "$exe" noproduct
         return
@@ -262,7 +264,8 @@ field() { sed -n "s/.*\\b$1=\\([^ \"]*\\).*/\\1/p" <<<"$2"; }
 # drivers that its process loads from launch to exit, one a line, into
 # DLLS/NAME.txt, from DLLS/NAME/wine.log.
 list_dlls() {
-    local name=$1 exe=$2 title=$3 control=$4 box=$5
+    local name exe title control box
+    IFS='|' read -r name exe title control box <<<"$1"
     if ! prepare_run "DLLs" "$name" "$exe"; then
         say "  DLLs of $name: the product did not start (see $log)"
         finish_run DLLs "$name"
@@ -293,23 +296,22 @@ for round in $(seq 1 "$rounds"); do
     # follows a given program would always meet what that program left behind.
     for i in "${!programs[@]}"; do
         entry=${programs[$(( (i + round - 1) % ${#programs[@]} ))]}
-        IFS='|' read -r name exe title control box <<<"$entry"
         for attempt in 1 2 3; do
             status=0
-            measure "$round" "$name" "$exe" "$title" "$control" "$box" "$attempt" || status=$?
+            measure "$round" "$entry" "$attempt" || status=$?
             [ "$status" -eq 75 ] || break
         done
     done
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
-stop_load
+kill "${load_pids[@]}" 2>/dev/null || true
+load_pids=()
 say "Listing the DLLs each process loads..."
 dlls=$out/runs/$stamp.loaddll
 rm -rf "$dlls"
 mkdir -p "$dlls"
 for entry in "${programs[@]}"; do
-    IFS='|' read -r name exe title control box <<<"$entry"
-    case $name in clearwick | floor | floor-crt) list_dlls "$name" "$exe" "$title" "$control" "$box" ;; esac
+    case $entry in clearwick\|* | floor\|* | floor-crt\|*) list_dlls "$entry" ;; esac
 done
 # The template and the prefix take room; the next run makes its own.
 wine_cleanup

@@ -14,9 +14,9 @@
 #     tmpfs, never on the share: CLEARWICK_WINE_DIR points there;
 #   - every fixed wait of the tests is CLEARWICK_WAIT_FACTOR times longer
 #     there (5 unless set here);
-#   - COMMAND's output reaches this terminal as it is written, and this
-#     script exits with COMMAND's status. The machine's console log is
-#     build/guest/console.log.
+#   - COMMAND's input is empty; its output reaches this terminal as it is
+#     written, and this script exits with COMMAND's status. The machine's
+#     console log is build/guest/console.log.
 # Build on the host first: in the machine, compilers run several times slower.
 #
 # CLEARWICK_GUEST=1      the emulated machine even where this host runs i386
@@ -218,8 +218,10 @@ SESSION
 runs_i386 || failed "the emulated machine does not run i386 code either"
 status=0
 SESSION
+    # Its input is empty: the machine's console is no terminal of the user's,
+    # and Wine would start a console host on it for every program.
     printf '%q ' "$@"
-    echo '|| status=$?'
+    echo '</dev/null || status=$?'
     echo 'echo "$status" >"$run/status"'
 } >"$run/session/session.sh"
 
