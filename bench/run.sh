@@ -7,9 +7,8 @@
 #   bench/run.sh [--load N] [ROUNDS]
 #
 # ROUNDS defaults to 7; recorded runs use 16. With --load, N CPU-bound
-# processes run beside every run from the first round to the last (started
-# and ended here), and nothing waits for an idle machine: it is busy on
-# purpose.
+# processes run beside every run, from the first round to the last, and
+# nothing waits for an idle machine: it is busy on purpose.
 #
 # Each round runs every program once (clearwick, floor, nsis, floor-2,
 # floor-crt, each round starting one further on): floor-2 is the floor again
@@ -53,22 +52,14 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
-usage() {
+built=0 load=0
+if [ "${1:-}" = --built ]; then built=1; shift; fi  # the build is done: the rest, from win32-run.sh
+if [ "${1:-}" = --load ]; then load=${2:-}; shift; shift || true; fi
+rounds=${1:-7}
+if [ $# -gt 1 ] || [[ ! $rounds =~ ^[1-9][0-9]*$ || ! $load =~ ^[0-9]+$ ]]; then
     echo "usage: bench/run.sh [--load N] [ROUNDS]" >&2
     exit 2
-}
-built=0 load=0
-while [ $# -gt 0 ]; do
-    case $1 in
-        --built) built=1; shift ;;  # the build is done: the rest, from win32-run.sh
-        --load) [ $# -ge 2 ] || usage; load=$2; shift 2 ;;
-        *) break ;;
-    esac
-done
-[ $# -le 1 ] || usage
-rounds=${1:-7}
-case $rounds in '' | *[!0-9]* | 0) usage ;; esac
-case $load in '' | *[!0-9]*) usage ;; esac
+fi
 
 out=$repo/build/bench
 win32=$repo/build/win32
