@@ -37,7 +37,18 @@ Section "Uninstall"
   IntCmp $0 0 +2
     SendMessage $0 ${WM_CLOSE} 0 0
   DeleteRegValue HKLM "Software\Microsoft\Windows\CurrentVersion\Run" "Glintfold"
-  Delete "$INSTDIR\glintfold.exe"
+  ; The product's process outlives its window by a moment, and the exe of a
+  ; running process cannot be deleted: try again every 100 ms, 5 s at most.
+  StrCpy $1 0
+  retry:
+    ClearErrors
+    Delete "$INSTDIR\glintfold.exe"
+    IfErrors 0 deleted
+    IntOp $1 $1 + 1
+    IntCmp $1 50 deleted
+    Sleep 100
+    Goto retry
+  deleted:
   Delete "$INSTDIR\clearwick.exe"
   Delete "$INSTDIR\kelp_note.txt"
   RMDir "$INSTDIR"

@@ -7,12 +7,11 @@ RUN.tsv has one row per measured run (see bench/run.sh for the columns).
 Prints the figures (median, min and max of each measure), each program's
 ratio of medians to the floor's, Clearwick's figures against its targets,
 and, given the previous run's rows, how far each median moved since then.
-The DLLs come from RUN.loaddll/NAME.log, one WINEDEBUG=+pid,+loaddll run of
-each program, where run.sh made them.
+The DLLs come from RUN.loaddll/NAME.txt, one a line, where run.sh listed
+them from one WINEDEBUG=+pid,+loaddll run of each program.
 """
 import csv
 import os
-import re
 import statistics
 import sys
 
@@ -37,9 +36,6 @@ TIME_LIMIT = 1.10
 TIMES = ["map_ms", "exit_ms", "gone_ms"]
 PEAK_LIMIT = 1.03
 SIZE_LIMIT = 16 * 1024
-
-# 0124:0128:trace:loaddll:build_module Loaded L"C:\\windows\\system32\\user32.dll" at ...
-LOADED = re.compile(r'^([0-9a-f]+):[0-9a-f]+:trace:loaddll:\w+ Loaded L"(.*?)"')
 
 
 def load(path):
@@ -79,25 +75,12 @@ def ratio(a, b):
 
 
 def loaded_dlls(path):
-    """The DLLs that the process running the tool's file loaded, by lower-case
-    name, or None where there is no log. The log also has the lines of the
-    processes it started (the script's cmd.exe, conhost.exe); the tool's own
-    is the one that loaded ...\\clearwick.exe."""
+    """The DLLs (and drivers) that the program's process loaded, by lower-case
+    name, or None where there is no list or an empty one (the run failed)."""
     if not os.path.exists(path):
         return None
-    by_process = {}
-    tool = None
-    with open(path, errors="replace") as f:
-        for line in f:
-            m = LOADED.match(line)
-            if not m:
-                continue
-            name = m.group(2).replace("\\\\", "\\").rsplit("\\", 1)[-1].lower()
-            if name == "clearwick.exe":
-                tool = m.group(1)
-            elif not name.endswith(".exe"):  # .dll, and .drv, .ocx...
-                by_process.setdefault(m.group(1), set()).add(name)
-    return by_process.get(tool, set()) if tool else None
+    with open(path) as f:
+        return {line.strip() for line in f if line.strip()} or None
 
 
 def print_dlls(dlls):
@@ -188,12 +171,17 @@ def main():
 
     all_rows = [r for rows in run.values() for r in rows]
     idle = sum(1 for r in all_rows if r.get("idle") == "1")
+    busy = max(int(r.get("load") or 0) for r in all_rows)
     same = sum(1 for r in all_rows
                if r["hwm_kib"] != "-1" and r["probe_peak_ws_kib"] == r["hwm_kib"])
-    print(f"\nThe machine was idle (≥ 90 % of both cores) before the launch and before the answer "
-          f"in {idle} of {len(all_rows)} runs. GetProcessMemoryInfo's PeakWorkingSetSize, read by "
-          f"bench/memprobe.cpp just before the answer, equalled the process's VmHWM in {same} of "
-          f"{len(all_rows)} runs.")
+    if busy:
+        print(f"\n{busy} CPU-bound processes ran beside every run (bench/run.sh --load {busy}); "
+              f"nothing waited for an idle machine.", end="")
+    else:
+        print(f"\nThe machine was idle (≥ 90 % of both cores) before the launch and before the "
+              f"answer in {idle} of {len(all_rows)} runs.", end="")
+    print(f" GetProcessMemoryInfo's PeakWorkingSetSize, read by bench/memprobe.cpp just before the "
+          f"answer, equalled the process's VmHWM in {same} of {len(all_rows)} runs.")
 
     if FLOOR in med:
         print(f"\nRatio of medians to the floor's ({NOISE} is the floor again: its ratio is the "
@@ -207,8 +195,8 @@ def main():
     dlls = {}
     if os.path.isdir(logs):
         for p in names:
-            if os.path.exists(os.path.join(logs, p + ".log")):
-                dlls[p] = loaded_dlls(os.path.join(logs, p + ".log"))
+            if os.path.exists(os.path.join(logs, p + ".txt")):
+                dlls[p] = loaded_dlls(os.path.join(logs, p + ".txt"))
     print_targets(run, med, dlls)
     if dlls:
         print_dlls(dlls)

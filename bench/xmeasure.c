@@ -3,7 +3,8 @@
  * kernel's process exit (wait4, which also gives the peak resident set), and
  * inotify for the product's directory going away.
  *
- *   xmeasure -t TITLE -d DIR -l LOCATE [-m PROBE] [-s MS] [-W S] [-T S] -- CMD...
+ *   xmeasure -t TITLE -d DIR -l LOCATE [-m PROBE] [-s MS] [-W S] [-T S] [-o FILE]
+ *            [-I FRAC] -- CMD...
  *
  *   -t TITLE   the name of the top-level window to wait for (exact match)
  *   -d DIR     the directory whose removal the run waits for
@@ -15,11 +16,12 @@
  *   -s MS      how long the window is left alone before the answer (1000)
  *   -W S       how long to wait for the window (30)
  *   -T S       how long to wait, after the answer, for exit and removal (10)
+ *              (both times CLEARWICK_WAIT_FACTOR, where a slower machine
+ *              sets it, as the tests' waits are)
  *   -o FILE    where CMD's output goes (default /dev/null)
  *   -I FRAC    before the launch and before the answer, wait (up to 10 s
  *              and 5 s) for the machine's CPUs to be at least FRAC idle
  *              over 100 ms (default 0.9; 0 does not wait)
- *   -n         only wait for the window: print map=, leave CMD running, exit
  *
  * CMD starts the program (wine ...). When the window is mapped, the tool
  * reads its _NET_WM_PID, which Wine sets to the Unix pid of the Windows
@@ -48,10 +50,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-/* From XTest (the extension xdotool clicks with); Debian's libxtst6 ships
- * the library without the header. */
-extern int XTestFakeMotionEvent(Display *, int screen, int x, int y, unsigned long delay);
-extern int XTestFakeButtonEvent(Display *, unsigned int button, Bool press, unsigned long delay);
+#include <X11/extensions/XTest.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <libgen.h>
@@ -312,10 +311,9 @@ static int finished(void) { return t_target_exit >= 0 && t_gone >= 0; }
 
 int main(int argc, char **argv) {
     const char *dir = NULL, *locate = NULL, *probe = NULL, *output = "/dev/null";
-    int wait_only = 0;
     double settle = 1000, window_timeout = 30, answer_timeout = 10, idle_frac = 0.9;
     int opt;
-    while ((opt = getopt(argc, argv, "+t:d:l:m:s:W:T:o:nI:")) != -1) {
+    while ((opt = getopt(argc, argv, "+t:d:l:m:s:W:T:o:I:")) != -1) {
         switch (opt) {
             case 't': title = optarg; break;
             case 'd': dir = optarg; break;
@@ -325,14 +323,17 @@ int main(int argc, char **argv) {
             case 'W': window_timeout = atof(optarg); break;
             case 'T': answer_timeout = atof(optarg); break;
             case 'o': output = optarg; break;
-            case 'n': wait_only = 1; break;
             case 'I': idle_frac = atof(optarg); break;
             default: return 2;
         }
     }
-    if (!title || (!wait_only && (!dir || !locate)) || optind >= argc) {
-        fprintf(stderr, "usage: xmeasure -t TITLE -d DIR -l LOCATE [-m PROBE] [-s MS] [-W S] [-T S] [-o FILE] -- CMD...\n"
-                        "       xmeasure -n -t TITLE [-W S] [-o FILE] -- CMD...\n");
+    const char *factor = getenv("CLEARWICK_WAIT_FACTOR");
+    if (factor && atof(factor) > 0) {
+        window_timeout *= atof(factor);
+        answer_timeout *= atof(factor);
+    }
+    if (!title || !dir || !locate || optind >= argc) {
+        fprintf(stderr, "usage: xmeasure -t TITLE -d DIR -l LOCATE [-m PROBE] [-s MS] [-W S] [-T S] [-o FILE] [-I FRAC] -- CMD...\n");
         return 2;
     }
 
@@ -342,7 +343,6 @@ int main(int argc, char **argv) {
     XSelectInput(dpy, DefaultRootWindow(dpy), SubstructureNotifyMask);
     XSync(dpy, False);
 
-    if (wait_only) dir = ".";
     char dir_copy[4096], parent[4096];
     snprintf(dir_copy, sizeof dir_copy, "%s", dir);
     snprintf(dir_base, sizeof dir_base, "%s", basename(dir_copy));
@@ -363,16 +363,12 @@ int main(int argc, char **argv) {
 
     const int out_fd = open(output, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (out_fd < 0) { perror(output); return 1; }
-    int idle = wait_only ? 1 : wait_idle(idle_frac, 10000);
+    int idle = wait_idle(idle_frac, 10000);
     const double t_launch = now_ms();
     spawn(argv + optind, out_fd, out_fd);
     if (!pump(t_launch + window_timeout * 1000, have_window)) {
         printf("status=nowindow\n");
         return 3;
-    }
-    if (wait_only) {
-        printf("status=ok map=%.1f pid=%d\n", t_map - t_launch, (int)target);
-        return 0;
     }
     watch_foreign_target();
     pump(now_ms() + settle, NULL);

@@ -13,6 +13,9 @@
 #   scripts/install-deps.sh           what the build and the tests need
 #   scripts/install-deps.sh --guest   that, and what makes and starts the
 #                                     emulated machine (scripts/win32-run.sh)
+#   scripts/install-deps.sh --bench   that, and what bench/run.sh builds its
+#                                     peer (NSIS) and its timer (Xlib, XTest)
+#                                     with
 #   scripts/install-deps.sh --list    print the first list without the
 #                                     host's signing packages, one a line:
 #                                     the emulated machine is made with it
@@ -23,14 +26,15 @@ packages=(
     g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
     wine wine32 wine64 xvfb xdotool x11-utils x11-apps netpbm
     fonts-nanum fonts-droid-fallback fonts-wine python3 python3-pefile locales
-    nsis libx11-dev git make osslsigncode openssl
+    git make osslsigncode openssl
 )
 signing=(libengine-pkcs11-openssl p11-kit-modules softhsm2 opensc)
 case ${1:-} in
     --list) printf '%s\n' "${packages[@]}"; exit 0 ;;
     --guest) packages+=(qemu-system-x86 mmdebstrap e2fsprogs) ;;
+    --bench) packages+=(nsis libx11-dev libxtst-dev) ;;
     "") ;;
-    *) echo "usage: scripts/install-deps.sh [--guest | --list]" >&2; exit 2 ;;
+    *) echo "usage: scripts/install-deps.sh [--guest | --bench | --list]" >&2; exit 2 ;;
 esac
 packages+=("${signing[@]}")
 

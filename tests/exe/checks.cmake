@@ -8,5 +8,5 @@ foreach(_check pe_header imports resources icon version manifest size reproducib
         no_global_ctors)
     add_test(NAME exe_${_check}
         COMMAND ${CMAKE_SOURCE_DIR}/tests/exe/check_exe.py ${_check} $<TARGET_FILE:clearwick>)
-    set_tests_properties(exe_${_check} PROPERTIES LABELS exe)
+    set_tests_properties(exe_${_check} PROPERTIES LABELS "exe;host")
 endforeach()
