@@ -62,7 +62,10 @@ if [ ${#missing[@]} -gt 0 ]; then
         $sudo dpkg --add-architecture i386
     fi
     echo "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
+    # A mirror with one stale index (seen: a security suite's i386 list
+    # whose size its Release file denies) fails the update but leaves the
+    # other lists fresh; the install then says what it cannot find.
+    $sudo apt-get update -qq || echo "apt-get update failed; installing from the package lists there are" >&2
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 if need_locale; then
