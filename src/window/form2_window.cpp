@@ -88,7 +88,7 @@ struct LaterCalls {
 
 // The controls, in tab order, with the IDs kLabel1Id and on. The label has
 // a font of its own; the buttons have the window's default font.
-struct ControlSpec {
+struct ControlTemplate {
     const char* className;
     const WCHAR* wideClassName;
     const char* text;
@@ -97,7 +97,7 @@ struct ControlSpec {
 };
 // The buttons tell when they get the focus.
 constexpr DWORD kButtonStyle = BS_PUSHBUTTON | BS_NOTIFY | WS_TABSTOP;
-constexpr ControlSpec kControls[] = {
+constexpr ControlTemplate kControls[] = {
     {"STATIC", L"STATIC", kLabel1Text, SS_LEFTNOWORDWRAP | SS_NOPREFIX, kLabel1Rect},
     {"BUTTON", L"BUTTON", kCmdOkText, kButtonStyle, kCmdOkRect},
     {"BUTTON", L"BUTTON", kCmdCancelText, kButtonStyle, kCmdCancelRect},
@@ -261,7 +261,7 @@ struct Form2Window {
         defaultFont = CreateHangulFont(face, Scale(guiFontHeight, dpiY, guiFontDpi));
         const HDC screen = GetDC(nullptr);
         for (int i = 0; i < kControlCount; ++i) {
-            const ControlSpec& control = kControls[i];
+            const ControlTemplate& control = kControls[i];
             const HFONT font = i == kLabel1 ? labelFont : defaultFont;
             const HGDIOBJ previous = SelectObject(screen, font);
             SIZE extent;
@@ -287,18 +287,18 @@ struct Form2Window {
     // A control with no place or size yet, which LayOut gives it. Where the
     // dialog manager would lay it out again at another DPI, or give it the
     // dialog's font, it is told not to.
-    HWND CreateControl(const ControlSpec& spec, int id) const {
+    HWND CreateControl(const ControlTemplate& what, int id) const {
         const HMENU menu = reinterpret_cast<HMENU>(static_cast<INT_PTR>(id));
         const HINSTANCE instance = GetModuleHandleA(nullptr);
-        const DWORD style = spec.style | WS_CHILD | WS_VISIBLE;
+        const DWORD style = what.style | WS_CHILD | WS_VISIBLE;
         HWND control = nullptr;
         WCHAR wideText[64];
-        if (later.createWindowExW != nullptr && FromKorean(spec.text, wideText)) {
-            control = later.createWindowExW(0, spec.wideClassName, wideText, style, 0, 0, 0, 0, window, menu,
+        if (later.createWindowExW != nullptr && FromKorean(what.text, wideText)) {
+            control = later.createWindowExW(0, what.wideClassName, wideText, style, 0, 0, 0, 0, window, menu,
                                            instance, nullptr);
         }
         if (control == nullptr) {
-            control = CreateWindowExA(0, spec.className, spec.text, style, 0, 0, 0, 0, window, menu, instance,
+            control = CreateWindowExA(0, what.className, what.text, style, 0, 0, 0, 0, window, menu, instance,
                                       nullptr);
         }
         if (later.setDialogControlDpiChangeBehavior != nullptr) {

@@ -20,11 +20,6 @@ fail() {
     e2e_log "FAIL: $*"
     exit 1
 }
-check() {
-    local what=$1
-    shift
-    "$@" || fail "$what"
-}
 
 # The two scripts, byte for byte: each line ends in CR LF, nothing after.
 write_nt_script() {
@@ -45,17 +40,22 @@ write_9x_script() {
 # and only a run that started the script opens one.
 expect_removal() {
     local variant=$1 dir=$2
-    local script=$E2E_WORK/expected-script.bat
-    "write_${variant}_script" "$script"
-    check "C:\\clearwick.bat is not the $variant script byte for byte" \
-        cmp "$script" "$WINEPREFIX/drive_c/clearwick.bat"
     {
         grep -F "file $dir/" "$E2E_WORK/before.txt" | sed 's/^/- /'
         if [ "$variant" = nt ]; then grep -F "dir  $dir mode=" "$E2E_WORK/before.txt" | sed 's/^/- /'; fi
-        printf '+ file drive_c/clearwick.bat %s %s\n' "$(stat -c %s "$script")" \
-            "$(sha1sum "$script" | cut -d' ' -f1)"
+        _expect_script "$variant"
     } >"$E2E_WORK/expected-changes.txt"
     _expect_changes_and_autorun "the removal"
+}
+
+# C:\clearwick.bat is the VARIANT script byte for byte; prints its record.
+_expect_script() {
+    local script=$E2E_WORK/expected-script.bat
+    "write_${1}_script" "$script"
+    cmp "$script" "$WINEPREFIX/drive_c/clearwick.bat" >&2 ||
+        fail "C:\\clearwick.bat is not the $1 script byte for byte"
+    printf '+ file drive_c/clearwick.bat %s %s\n' "$(stat -c %s "$script")" \
+        "$(sha1sum "$script" | cut -d' ' -f1)"
 }
 
 # The autorun value went, and nothing else changed: the sequence stopped
@@ -419,13 +419,9 @@ s_start_box() {
 # The product closed and its autorun value gone, and the script written but
 # never run: the product's files stay.
 s_script_only() {
-    local script=$E2E_WORK/expected-script.bat
-    write_nt_script "$script"
-    check "C:\\clearwick.bat is not the nt script byte for byte" cmp "$script" "$WINEPREFIX/drive_c/clearwick.bat"
     {
         grep -F "file drive_c/windows/system32/cmd.exe " "$E2E_WORK/before.txt" | sed 's/^/- /'
-        printf '+ file drive_c/clearwick.bat %s %s\n' "$(stat -c %s "$script")" \
-            "$(sha1sum "$script" | cut -d' ' -f1)"
+        _expect_script nt
     } >"$E2E_WORK/expected-changes.txt"
     _expect_changes_and_autorun "writing the script alone"
 }
