@@ -62,11 +62,23 @@ if [ ${#missing[@]} -gt 0 ]; then
         $sudo dpkg --add-architecture i386
     fi
     echo "Installing: ${missing[*]}"
-    # A mirror with one stale index (seen: a security suite's i386 list
-    # whose size its Release file denies) fails the update but leaves the
-    # other lists fresh; the install then says what it cannot find.
-    $sudo apt-get update -qq || echo "apt-get update failed; installing from the package lists there are" >&2
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    apt=()
+    if ! $sudo apt-get update -qq; then
+        # A mirror with one stale index (seen: the security suite's i386 list,
+        # whose size its Release file denies) fails the update and leaves
+        # that suite half there: its amd64 versions, which i386 packages
+        # must match, without its i386 ones, so nothing 32-bit installs. The
+        # install then reads the sources without the security suite.
+        echo "apt-get update failed; installing without the security suite" >&2
+        only=$(mktemp -d)
+        grep -vs -- -security /etc/apt/sources.list >"$only/sources.list" || true
+        for f in /etc/apt/sources.list.d/*.sources; do
+            [ -e "$f" ] && awk 'BEGIN { RS = ""; ORS = "\n\n" } !/-security/' "$f" >"$only/${f##*/}"
+        done
+        apt=(-o "Dir::Etc::SourceList=$only/sources.list" -o "Dir::Etc::SourceParts=$only")
+        $sudo apt-get "${apt[@]}" update -qq
+    fi
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 if need_locale; then
     echo "Generating the ${locales[*]/%/.UTF-8} locales"

@@ -62,6 +62,10 @@ if [ "${CLEARWICK_GUEST:-}" != 1 ] && runs_i386; then exec "$@"; fi
 
 # --- The machine's image ----------------------------------------------------
 suite=bookworm
+# The machine has no network, so it is made without the security suite, whose
+# i386 index a mirror has been seen to serve stale (and then nothing 32-bit
+# installs).
+mirror=http://deb.debian.org/debian
 sudo=
 if [ "$(id -u)" -ne 0 ]; then sudo=sudo; fi
 case $repo$PWD in
@@ -121,7 +125,7 @@ make_image() {
         --customize-hook='sed -i -e "s/^# *\(en_US\|ko_KR\).UTF-8 UTF-8/\1.UTF-8 UTF-8/" "$1/etc/locale.gen"' \
         --customize-hook='chroot "$1" locale-gen' \
         --customize-hook='echo clearwick-guest >"$1/etc/hostname"' \
-        "$suite" "$root" || return 1
+        "$suite" "$root" "deb $mirror $suite main" "deb $mirror $suite-updates main" || return 1
     cp "$root"/boot/vmlinuz-* "$dir/vmlinuz"
     cp "$root"/boot/initrd.img-* "$dir/initrd.img"
     # Room for what the tests write on the root (Wine's prefixes go to a RAM
