@@ -116,8 +116,8 @@
 #   screenshot FILE [TITLE]  PNG of the whole screen, or of the window only
 #
 # The prefix's state:
-#   snapshot FILE            waits for the wineserver to exit (it writes the
-#                            registry only then), then records every entry
+#   snapshot FILE            waits for Wine to be quiet (wine_quiet: the
+#                            registry is written then), then records every entry
 #                            under drive_c with its content, mode and Wine's
 #                            attributes, and every registry value, Wine's
 #                            volatile lines left out (see snapshot.py); on an
@@ -126,7 +126,6 @@
 #                            $E2E_QUIET_SECONDS (60)
 #   snapshot_diff A B        prints "- record" / "+ record"; fails if any
 #   win_path PATH            the Windows (Z:) path of a Unix path
-#   wait_until SECONDS CMD...  runs CMD every 50 ms until it succeeds
 #   Every wait and time-out here is scaled by CLEARWICK_WAIT_FACTOR (1 unless
 #   set; a slower machine sets a larger one): see wine-lib.sh's wine_scaled
 #   e2e_log TEXT...          a line on stderr, with the test's name
@@ -162,17 +161,6 @@ win_path() {
     printf 'Z:%s' "${p//\//\\}"
 }
 
-wait_until() {
-    local deadline
-    deadline=$(awk -v s="$1" -v f="${CLEARWICK_WAIT_FACTOR:-1}" -v now="${EPOCHREALTIME/./}" \
-        'BEGIN { printf "%.0f", now + s * f * 1e6 }')
-    shift
-    until "$@"; do
-        ((${EPOCHREALTIME/./} < deadline)) || return 1
-        sleep 0.05
-    done
-}
-
 e2e_begin() {
     E2E_NAME=$1
     local winver=${2:-}
@@ -188,11 +176,7 @@ e2e_begin() {
         return 1
     fi
     wine_new_prefix "e2e-$E2E_NAME" "${3:-win32}"
-    # As wine_set_version, without waiting for the wineserver to exit: the
-    # programs started next ask the running one.
-    if [ -n "$winver" ]; then
-        wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d "$winver" /f >/dev/null 2>&1
-    fi
+    [ -z "$winver" ] || wine_set_version "$winver"
 }
 
 e2e_end() {
@@ -261,28 +245,16 @@ demo_install() {
         # needs a real folder by that name.
         _e2e_put_product "$WINEPREFIX/drive_c/progra~1/larkvane"
     fi
-    local reg=$E2E_WORK/demo-install.reg
-    [ -n "$E2E_WORK" ] || reg=$WINEPREFIX/../demo-install.reg
-    cat >"$reg" <<'EOF'
-REGEDIT4
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run]
-"GlintfoldUpdate"="C:\\Program Files\\Larkvane\\glintfold.exe /update"
-"Glintfold"="C:\\Program Files\\Larkvane\\glintfold.exe"
-"KelpSync"="C:\\Program Files\\KelpSync\\kelpsync.exe /background"
-
-[HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Run]
-"Glintfold"="C:\\Program Files\\Larkvane\\glintfold.exe"
-
-EOF
+    # As the product's 32-bit installer writes them: in a 64-bit prefix the
+    # HKLM values go to the 32-bit view, and another program's "Glintfold"
+    # to the 64-bit one.
+    wine_quiet || return 1
+    local run='Software\\Microsoft\\Windows\\CurrentVersion\\Run' exe='C:\Program Files\Larkvane\glintfold.exe'
+    wine_hive_add system.reg "$(product_run_key)" "GlintfoldUpdate=$exe /update" "Glintfold=$exe" \
+        'KelpSync=C:\Program Files\KelpSync\kelpsync.exe /background'
+    wine_hive_add user.reg "$run" "Glintfold=$exe"
     if _e2e_prefix_64bit; then
-        # The 32-bit regedit sees the 32-bit view, as the product's own
-        # installer does; reg's /reg:64 reaches the other one.
-        _e2e_wine 'C:\windows\syswow64\regedit.exe' /s "$(win_path "$reg")"
-        _e2e_wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run' /reg:64 \
-            /v Glintfold /t REG_SZ /d 'C:\Program Files\Glintfold64\glintfold64.exe' /f >/dev/null
-    else
-        _e2e_wine regedit /s "$(win_path "$reg")"
+        wine_hive_add system.reg "$run" 'Glintfold=C:\Program Files\Glintfold64\glintfold64.exe'
     fi
 }
 
@@ -389,15 +361,7 @@ wait_exit() {
 # then on.
 _e2e_ended() { ! kill -0 "$1" 2>/dev/null; }
 
-# Wine runs each Windows process as a Unix one whose command line is the
-# Windows one and whose environment names its prefix.
-script_running() {
-    local pid
-    for pid in $(pgrep -if 'cmd\.exe'); do
-        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
-    done
-    return 1
-}
+script_running() { [ -n "$(_wine_processes | grep -Ei '^[0-9]+ (\S*\\)?cmd(\.exe)? ')" ]; }
 
 slow_destroy_hook() {
     local ready=$E2E_WORK/hook.txt
@@ -457,9 +421,13 @@ _e2e_input() {
 }
 _e2e_takes_input() { _e2e_records=$(probe_window "$@") && grep -qx $'input\t1' <<<"$_e2e_records"; }
 
+# xdotool's --sync waits for the pointer to move, which it never does when
+# it is already there (the same button clicked again): then it waits 15 s.
 _e2e_click_at() {
+    local at
+    at=$(xdotool getmouselocation | sed -E 's/^x:([0-9]+) y:([0-9]+) .*/\1 \2/')
     # shellcheck disable=SC2086
-    xdotool mousemove --sync $1 click 1
+    if [ "$at" = "$1" ]; then xdotool click 1; else xdotool mousemove --sync $1 click 1; fi
 }
 
 click_control() {
@@ -521,14 +489,14 @@ screenshot() {
 # --- The prefix's state ------------------------------------------------------
 
 snapshot() {
-    if ! timeout "$(wine_scaled "${E2E_QUIET_SECONDS:-60}")" wineserver -w; then
+    if ! wine_quiet "${E2E_QUIET_SECONDS:-60}"; then
         e2e_log "Wine programs still running after ${E2E_QUIET_SECONDS:-60} s; no snapshot"
         return 1
     fi
     local layers=()
     mapfile -t layers < <(wine_prefix_layers || true)
-    python3 "$_e2e_here/snapshot.py" take "$WINEPREFIX" "$1" --cache "$WINEPREFIX.hashes" \
+    "$_e2e_here/snapshot.py" take "$WINEPREFIX" "$1" --cache "$WINEPREFIX.hashes" \
         ${layers[0]:+--overlay "${layers[@]}"}
 }
 
-snapshot_diff() { python3 "$_e2e_here/snapshot.py" diff "$1" "$2"; }
+snapshot_diff() { "$_e2e_here/snapshot.py" diff "$1" "$2"; }

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Whole-prefix snapshots for the end-to-end tests, and their differences.
 
     snapshot.py take PREFIX OUT [--cache FILE] [--overlay TEMPLATE [LAYER...] UPPER]
@@ -180,6 +180,8 @@ _VALUE_NAME = re.compile(r'^("(?:[^"\\]|\\.)*"|@)=')
 
 
 def _registry(prefix):
+    """A key that a hive names twice (as the tests' installs append one) is
+    one key to Wine, and so here: it has values if either section does."""
     records = []
     for hive in HIVES:
         path = os.path.join(prefix, hive)
@@ -187,8 +189,8 @@ def _registry(prefix):
             continue
         with open(path, encoding="utf-8", errors="surrogateescape") as f:
             lines = f.read().split("\n")
+        keys = {}
         key = None
-        has_values = False
         pending = ""
         for line in lines:
             if pending:
@@ -199,9 +201,8 @@ def _registry(prefix):
                 continue
             m = _KEY.match(line)
             if m:
-                if key is not None and not has_values:
-                    records.append("reg  %s [%s]" % (hive, key))
-                key, has_values = m.group(1), False
+                key = m.group(1)
+                keys.setdefault(key, [])
                 continue
             if key is None or not line or line.startswith(";;") or line.startswith("#time="):
                 continue
@@ -209,10 +210,10 @@ def _registry(prefix):
             if name and any(h == hive and k.match(key) and v == name.group(1)
                             for h, k, v in VOLATILE):
                 continue
-            records.append("reg  %s [%s] %s" % (hive, key, line))
-            has_values = True
-        if key is not None and not has_values:
-            records.append("reg  %s [%s]" % (hive, key))
+            keys[key].append(line)
+        for key, values in keys.items():
+            records += ["reg  %s [%s] %s" % (hive, key, v) for v in values] or \
+                ["reg  %s [%s]" % (hive, key)]
     return records
 
 

@@ -18,5 +18,5 @@ if [ -n "${CLEARWICK_WINVER:-}" ]; then wine_set_version "$CLEARWICK_WINVER"; fi
 
 status=0
 wine "$program" "$@" || status=$?
-wineserver -w
+wine_quiet
 exit "$status"

@@ -25,7 +25,18 @@
 #   wine_mount_command     prints the command that mounts the current prefix
 #                          again once wine_cleanup has unmounted it, to look
 #                          at a kept one
-#   wine_set_version VER   winxp, win98, win31, ... for the current prefix
+#   wine_set_version VER   winxp, win98, win31, ... for the current prefix,
+#                          while no wineserver has it open
+#   wine_hive_add HIVE KEY NAME=DATA...
+#                          REG_SZ values into the key KEY (as the hive file
+#                          spells it: backslashes doubled) of HIVE (system.reg
+#                          for HKLM, user.reg for HKCU), while no wineserver
+#                          has the prefix open
+#   wine_quiet [SECONDS]   waits until the prefix runs no program but Wine's
+#                          own services, then ends its wineserver, which
+#                          writes the registry first (as `wineserver -w`
+#                          would, two seconds sooner); fails if a program
+#                          still runs after SECONDS (60), scaled
 #   wine_start_display     a private Xvfb server; sets DISPLAY
 #   wine_cleanup           ends the prefix's processes and the Xvfb server,
 #                          and unmounts every prefix mounted here (their
@@ -34,6 +45,8 @@
 #                          set; a slower machine sets a larger one): every
 #                          fixed wait and time-out of the tests is scaled so
 #   wine_wait SECONDS      sleeps that long, scaled
+#   wait_until SECONDS CMD...  runs CMD every 50 ms until it succeeds; fails
+#                          after SECONDS, scaled
 #
 # The caller should `trap wine_cleanup EXIT`.
 
@@ -72,10 +85,14 @@ _wine_template() {
         rm -rf "$template"
         export WINEARCH=$arch WINEPREFIX=$template
         wineboot -i >/dev/null 2>&1
+        wineserver -w
         # With no window manager on the test display, Wine's own window
         # management keeps a WM_CLOSE from taking seconds.
-        wine reg add 'HKCU\Software\Wine\X11 Driver' \
-            /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+        wine_hive_add user.reg 'Software\\Wine\\X11 Driver' Managed=N
+        # The first session after the prefix was made rewrites a few of
+        # Wine's keys (the display's and network's classes), once: it
+        # happens here, not in a test between its snapshots.
+        wine cmd /c exit >/dev/null 2>&1
         # Debian's Wine does not load the fonts it ships in its data folder;
         # without Marlett it draws the title bar's buttons as letters.
         if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
@@ -120,7 +137,7 @@ wine_new_prefix() {
 # Wine keeps a file's DOS attributes and security in user.* extended
 # attributes; tmpfs drops them before Linux 6.6.
 _wine_check_xattrs() {
-    python3 -c 'import os, sys
+    /usr/bin/python3 -c 'import os, sys
 os.setxattr(sys.argv[1], "user.clearwick", b"1")
 os.removexattr(sys.argv[1], "user.clearwick")' "$1" 2>/dev/null ||
         echo "wine-lib: $(stat -f -c %T "$1") under $1 keeps no user.* extended attributes:" \
@@ -161,9 +178,57 @@ _wine_unmount() {
     umount -l "$1"
 }
 
-wine_set_version() {
-    wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d "$1" /f >/dev/null 2>&1
+wine_set_version() { wine_hive_add user.reg 'Software\\Wine' "Version=$1"; }
+
+# Wine reads a hive file when its wineserver starts, and a key named twice
+# there is one key, made if it is new; it writes the file whole when it
+# exits. So values go into a prefix that no wineserver has open as a section
+# appended to the hive: quicker than starting Wine for regedit.
+wine_hive_add() {
+    local hive=$WINEPREFIX/$1 key=$2 value name data
+    shift 2
+    {
+        printf '\n[%s]\n' "$key"
+        for value; do
+            name=${value%%=*} data=${value#*=}
+            data=${data//\\/\\\\} data=${data//\"/\\\"}
+            printf '"%s"="%s"\n' "$name" "$data"
+        done
+    } >>"$hive"
+}
+
+# Once the last other program of a prefix has ended, the wineserver waits two
+# seconds before it ends Wine's own services, then saves the registry and
+# exits. A SIGTERM makes it save and exit at once, leaving the services to be
+# ended by hand.
+wine_quiet() {
+    wait_until "${1:-60}" _wine_only_services || return 1
+    wineserver -k15 2>/dev/null || true
     wineserver -w
+    local pid rest
+    while read -r pid rest; do kill -KILL "$pid" 2>/dev/null || true; done < <(_wine_processes)
+    wait_until 10 eval '[ -z "$(_wine_processes)" ]'
+}
+
+# The prefix's Windows processes, one a line: the PID, then the command line.
+# Each is Wine's loader under the name its program gives it (a command line
+# of Windows, whose first word need not be a path), in an environment that
+# names its prefix.
+_wine_processes() {
+    local exe pid
+    for exe in $(find /proc/[0-9]*/exe -maxdepth 0 \( -lname '*/wine' -o -lname '*/wine64' \
+        -o -lname '*/wine-preloader' -o -lname '*/wine64-preloader' \) 2>/dev/null); do
+        pid=${exe#/proc/} pid=${pid%/exe}
+        grep -qzxF "WINEPREFIX=$WINEPREFIX" "/proc/$pid/environ" 2>/dev/null &&
+            printf '%s %s\n' "$pid" "$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"
+    done
+    return 0
+}
+# (grep reads it all: with -q its early exit would fail the listing, and
+# pipefail the test.)
+_wine_only_services() {
+    [ -z "$(_wine_processes |
+        grep -Eiv '^[0-9]+ C:\\windows\\system32\\((services|winedevice|plugplay|svchost|rpcss)\.exe|explorer\.exe /desktop)')" ]
 }
 
 wine_start_display() {
@@ -191,4 +256,15 @@ wine_cleanup() {
 }
 
 wine_wait() { sleep "$(wine_scaled "$1")"; }
+
+wait_until() {
+    local deadline
+    deadline=$(awk -v s="$1" -v f="${CLEARWICK_WAIT_FACTOR:-1}" -v now="${EPOCHREALTIME/./}" \
+        'BEGIN { printf "%.0f", now + s * f * 1e6 }')
+    shift
+    until "$@"; do
+        ((${EPOCHREALTIME/./} < deadline)) || return 1
+        sleep 0.05
+    done
+}
 wine_scaled() { awk -v s="$1" -v f="${CLEARWICK_WAIT_FACTOR:-1}" 'BEGIN { printf "%.3f\n", s * f }'; }
