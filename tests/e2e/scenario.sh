@@ -105,12 +105,14 @@ expect_tool_ended() {
     fi
 }
 
-# The product got WM_CLOSE exactly once (and so ended).
+# The product got WM_CLOSE exactly once, and so ended. A click on its close
+# box posts the message: the product may take it a while after the click.
 expect_product_closed() {
+    wait_exit "$E2E_PRODUCT_PID" 15 ||
+        fail "the product is still running; it received WM_CLOSE $(product_closes) times"
     local closes
     closes=$(product_closes)
     [ "$closes" = 1 ] || fail "the product received WM_CLOSE $closes times, not once"
-    wait_exit "$E2E_PRODUCT_PID" 15 || fail "the product is still running after its WM_CLOSE"
 }
 
 # The product was left alone; it is then ended here, by PID, so that the
