@@ -17,6 +17,11 @@ wine_new_prefix "$(basename "$program" .exe)-${CLEARWICK_WINVER:-default}-$$"
 if [ -n "${CLEARWICK_WINVER:-}" ]; then wine_set_version "$CLEARWICK_WINVER"; fi
 
 status=0
-wine "$program" "$@" || status=$?
+timeout "$(wine_scaled 60)" wine "$program" "$@" || status=$?
+if [ "$status" = 124 ]; then
+    echo "run-in-prefix: $(basename "$program") did not end in $(wine_scaled 60) s; the prefix runs:" >&2
+    _wine_processes >&2
+    exit "$status"
+fi
 wine_quiet
 exit "$status"

@@ -28,7 +28,8 @@
 #   wine_set_version VER   winxp, win98, win31, ... for the current prefix,
 #                          while no wineserver has it open
 #   wine_hive_add HIVE KEY NAME=DATA...
-#                          REG_SZ values into the key KEY (as the hive file
+#                          REG_SZ values (REG_DWORD for DATA dword:XXXXXXXX)
+#                          into the key KEY (as the hive file
 #                          spells it: backslashes doubled) of HIVE (system.reg
 #                          for HKLM, user.reg for HKCU), while no wineserver
 #                          has the prefix open
@@ -89,6 +90,9 @@ _wine_template() {
         # With no window manager on the test display, Wine's own window
         # management keeps a WM_CLOSE from taking seconds.
         wine_hive_add user.reg 'Software\\Wine\\X11 Driver' Managed=N
+        # A program that crashes ends, with its backtrace on stderr, rather
+        # than waiting behind Wine's crash dialog for a click.
+        wine_hive_add user.reg 'Software\\Wine\\WineDbg' ShowCrashDialog=dword:00000000
         # The first session after the prefix was made rewrites a few of
         # Wine's keys (the display's and network's classes), once: it
         # happens here, not in a test between its snapshots.
@@ -191,6 +195,10 @@ wine_hive_add() {
         printf '\n[%s]\n' "$key"
         for value; do
             name=${value%%=*} data=${value#*=}
+            if [[ $data == dword:* ]]; then
+                printf '"%s"=%s\n' "$name" "$data"
+                continue
+            fi
             data=${data//\\/\\\\} data=${data//\"/\\\"}
             printf '"%s"="%s"\n' "$name" "$data"
         done
@@ -202,7 +210,11 @@ wine_hive_add() {
 # exits. A SIGTERM makes it save and exit at once, leaving the services to be
 # ended by hand.
 wine_quiet() {
-    wait_until "${1:-60}" _wine_only_services || return 1
+    if ! wait_until "${1:-60}" _wine_only_services; then
+        echo "wine-lib: Wine programs still run in $WINEPREFIX:" >&2
+        _wine_processes >&2
+        return 1
+    fi
     wineserver -k15 2>/dev/null || true
     wineserver -w
     local pid rest
