@@ -270,7 +270,7 @@ escape                   winxp  win32 -     nt product tool keys:Escape,Return i
 no_product               winxp  win32 -     nt tool click:101 ended removed
 decoys                   winxp  win32 -     nt decoys product tool:elsewhere click:101 ended closed removed decoys_kept
 from_larkvane            winxp  win32 -     -  round
-from_larkvane_busy       winxp  win32 -     -  busy:2 round:slow round:slow round:slow round:slow round:slow
+from_larkvane_busy       winxp  win32 -     -  busy:2 round:slow round:slow round:slow
 from_larkvane_twice      winxp  win32 -     nt product twice
 korean                   winxp  win32 en_US nt tool texts screenshot click:102 ended unchanged
 real9x_korean            win98  win32 ko_KR 9x product tool9x lookups texts screenshot click:101 ended closed removed
