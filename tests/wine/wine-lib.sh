@@ -216,7 +216,10 @@ wine_quiet() {
         return 1
     fi
     wineserver -k15 2>/dev/null || true
-    wineserver -w
+    if ! timeout "$(wine_scaled 30)" wineserver -w; then
+        echo "wine-lib: the wineserver of $WINEPREFIX did not end when told to" >&2
+        return 1
+    fi
     local pid rest
     while read -r pid rest; do kill -KILL "$pid" 2>/dev/null || true; done < <(_wine_processes)
     wait_until 10 eval '[ -z "$(_wine_processes)" ]'
@@ -256,9 +259,13 @@ wine_start_display() {
 }
 
 wine_cleanup() {
-    if [ -n "${WINEPREFIX:-}" ]; then wineserver -k >/dev/null 2>&1 || true; fi
+    if [ -n "${WINEPREFIX:-}" ]; then timeout "$(wine_scaled 30)" wineserver -k >/dev/null 2>&1 || true; fi
     if [ -n "$_wine_xvfb_pid" ]; then
         kill "$_wine_xvfb_pid" 2>/dev/null || true
+        if ! wait_until 10 eval '! kill -0 "$_wine_xvfb_pid" 2>/dev/null'; then
+            echo "wine-lib: Xvfb did not end when told to; killed" >&2
+            kill -KILL "$_wine_xvfb_pid" 2>/dev/null || true
+        fi
         wait "$_wine_xvfb_pid" 2>/dev/null || true
         _wine_xvfb_pid=
     fi
