@@ -16,10 +16,10 @@ wine_start_display
 wine_new_prefix "$(basename "$program" .exe)-${CLEARWICK_WINVER:-default}-$$"
 if [ -n "${CLEARWICK_WINVER:-}" ]; then wine_set_version "$CLEARWICK_WINVER"; fi
 
-status=0
-timeout "$(wine_scaled 60)" wine "$program" "$@" || status=$?
+status=0 limit=$(wine_scaled 60)
+timeout "$limit" wine "$program" "$@" || status=$?
 if [ "$status" = 124 ]; then
-    echo "run-in-prefix: $(basename "$program") did not end in $(wine_scaled 60) s; the prefix runs:" >&2
+    echo "run-in-prefix: $(basename "$program") did not end in $limit s; the prefix runs:" >&2
     _wine_processes >&2
     exit "$status"
 fi
