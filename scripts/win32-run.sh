@@ -11,7 +11,9 @@
 #     build tree's paths hold; COMMAND runs in the same folder, with the
 #     CLEARWICK_*, E2E_*, WINE*, CI, CTEST_* and SOURCE_DATE_EPOCH variables;
 #   - Wine prefixes live on the machine's own RAM disk, and Xvfb on its
-#     tmpfs, never on the share: CLEARWICK_WINE_DIR points there;
+#     tmpfs, never on the share: CLEARWICK_WINE_DIR points there; Wine's
+#     templates, which take minutes to make there, are kept in the cache
+#     beside the image, on a disk of their own;
 #   - every fixed wait of the tests is CLEARWICK_WAIT_FACTOR times longer
 #     there (5 unless set here);
 #   - COMMAND's input is empty; its output reaches this terminal as it is
@@ -139,12 +141,20 @@ make_image() {
 
 # The cache entry is named after what the image is made from: the recipe
 # above, the package list and the suite. It is used only once it is whole
-# (its stamp is written last) and its files match their sums.
+# (its stamp is written last) and its files match their sums. The stamp
+# holds their sizes and times, which any write moves: reading the 4 GiB
+# through sha256sum took 26 s, so that is done only when they differ.
 cache=${CLEARWICK_GUEST_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/clearwick-guest}
 key=$({ declare -f make_image guest_init; "$repo/scripts/install-deps.sh" --list; echo "$suite"; } |
     sha256sum | cut -c1-16)
 image=$cache/debian12-$key
-image_ok() { [ -f "$1/.ready" ] && (cd "$1" && sha256sum --quiet --strict -c SHA256SUMS >/dev/null 2>&1); }
+image_files() { (cd "$1" && stat -c '%n %s %Y' vmlinuz initrd.img root.img); }
+image_ok() {
+    local files
+    files=$(image_files "$1" 2>/dev/null) && [ -f "$1/.ready" ] || return 1
+    [ "$files" = "$(cat "$1/.ready")" ] && return 0
+    (cd "$1" && sha256sum --quiet --strict -c SHA256SUMS >/dev/null 2>&1) && echo "$files" >"$1/.ready"
+}
 
 "$repo/scripts/install-deps.sh" --guest >&2 || die "installing qemu and mmdebstrap"
 mkdir -p "$cache"
@@ -160,7 +170,7 @@ if ! image_ok "$image"; then
         $sudo rm -rf "$image.new"
         die "making the machine's image (mmdebstrap, mke2fs); the log is build/guest/make.log"
     fi
-    touch "$image.new/.ready"
+    image_files "$image.new" >"$image.new/.ready"
     rm -rf "$image"
     mv "$image.new" "$image"
     # Only the current image is kept.
@@ -201,6 +211,15 @@ if ! { modprobe brd rd_nr=1 rd_size=$((6 * 1024 * 1024)) max_part=0 &&
     failed "making the machine's RAM disk for Wine's prefixes"
 fi
 export CLEARWICK_IN_GUEST=1 CLEARWICK_WINE_DIR=/scratch/wine
+# Wine's templates are kept from run to run on a disk of their own, when the
+# host gave one: formatted on first use, and again if a run that ended badly
+# left it beyond repair.
+if [ -b /dev/vdb ]; then
+    e2fsck -p /dev/vdb >/dev/null 2>&1 || [ $? -lt 4 ] || mke2fs -q -F -t ext4 /dev/vdb
+    mkdir -p /templates
+    mount -o noatime /dev/vdb /templates || failed "mounting the disk of Wine's templates"
+    export CLEARWICK_WINE_TEMPLATES=/templates
+fi
 # Under TCG a Windows program runs some five times slower than on a host that
 # runs i386 code: every fixed wait and time-out of the tests and the bench is
 # that many times longer (a CLEARWICK_WAIT_FACTOR set on the host wins).
@@ -211,7 +230,7 @@ SESSION
     printf '%s\n' "$(declare -f runs_i386)" "i386_probe=$(printf %q "$i386_probe")"
     for name in $(compgen -e); do
         case $name in
-            CLEARWICK_GUEST* | CLEARWICK_WINE_DIR) ;;
+            CLEARWICK_GUEST* | CLEARWICK_WINE_DIR | CLEARWICK_WINE_TEMPLATES) ;;
             CI | CLEARWICK_* | E2E_* | WINE* | CTEST_* | SOURCE_DATE_EPOCH)
                 echo "export $name=$(printf %q "${!name}")" ;;
         esac
@@ -226,8 +245,23 @@ SESSION
     # and Wine would start a console host on it for every program.
     printf '%q ' "$@"
     echo '</dev/null || status=$?'
+    echo '! mountpoint -q /templates || umount /templates'
     echo 'echo "$status" >"$run/status"'
 } >"$run/session/session.sh"
+
+# The disk of Wine's templates, named after what makes them: the image and
+# tests/wine/wine-lib.sh. Making them takes minutes in the machine. One run
+# at a time uses it; another, meanwhile, makes its own.
+templates=$cache/templates-$({ echo "$key"; cat "$repo/tests/wine/wine-lib.sh"; } | sha256sum | cut -c1-16).img
+templates_drive=()
+exec 9>>"$templates.lock"
+if flock -n 9; then
+    find "$cache" -maxdepth 1 -name 'templates-*' ! -name "${templates##*/}*" -delete
+    [ -f "$templates" ] || truncate -s 8G "$templates"
+    templates_drive=(-drive "file=$templates,format=raw,if=virtio,cache=unsafe")
+else
+    say "another run is using the kept templates; this one makes its own"
+fi
 
 # The FIFO through which the machine's output comes.
 host_tmp=$(mktemp -d)
@@ -246,6 +280,7 @@ qemu=(qemu-system-x86_64 -accel tcg -cpu qemu64 -smp 2 -m 12G
     -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 panic=-1 mitigations=off init=/sbin/clearwick-init clearwick.share=$repo clearwick.session=$run/session/session.sh"
     # The root disk is a throwaway snapshot: the image never changes.
     -drive "file=$image/root.img,format=raw,if=virtio,snapshot=on,cache=unsafe"
+    "${templates_drive[@]}"
     -fsdev "local,id=share,path=$repo,security_model=none,multidevs=remap"
     -device virtio-9p-pci,fsdev=share,mount_tag=share
     -serial "file:$run/console.log"

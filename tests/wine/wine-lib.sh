@@ -4,6 +4,8 @@
 # Prefixes are 32-bit unless asked otherwise.
 #
 #   wine_root DIR          where the templates and the per-test prefixes live
+#                          (the templates in CLEARWICK_WINE_TEMPLATES instead,
+#                          where that is set: a folder kept from run to run)
 #   wine_new_prefix NAME [ARCH [BASE]]
 #                          a fresh prefix DIR/prefixes/NAME made from the
 #                          template for ARCH (win32, the default, or win64: a
@@ -69,7 +71,8 @@ wine_root() {
 # The template for architecture ARCH. The 32-bit one keeps the name it has
 # always had (bench/run.sh removes it by that name to get a new one).
 _wine_template_dir() {
-    if [ "$1" = win32 ]; then echo "$_wine_root/template"; else echo "$_wine_root/template-$1"; fi
+    local dir=${CLEARWICK_WINE_TEMPLATES:-$_wine_root}/template
+    if [ "$1" = win32 ]; then echo "$dir"; else echo "$dir-$1"; fi
 }
 
 # Making a prefix takes seconds, so it happens once for each architecture,
@@ -104,7 +107,7 @@ _wine_template() {
         fi
         wineserver -w
         touch "$template/.ready"
-    ) 9>"$_wine_root/template.lock"
+    ) 9>"${CLEARWICK_WINE_TEMPLATES:-$_wine_root}/template.lock"
 }
 
 # Wine refuses a prefix whose architecture is not WINEARCH, so that follows
