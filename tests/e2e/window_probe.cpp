@@ -44,7 +44,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "wine/check.h"
 #include "wine/probe_dll.h"
+
+using wine_test::Scaled;
 
 namespace {
 
@@ -76,14 +79,6 @@ void WriteRect(const RECT& r) {
     char line[128];
     std::snprintf(line, sizeof line, "\t%ld\t%ld\t%ld\t%ld", r.left, r.top, r.right, r.bottom);
     Write(line);
-}
-
-// A time-out, scaled for the machine as the harness scales its own.
-DWORD Scaled(DWORD milliseconds) {
-    char factor[32];
-    const DWORD n = GetEnvironmentVariableA("CLEARWICK_WAIT_FACTOR", factor, sizeof factor);
-    const double f = n > 0 && n < sizeof factor ? std::atof(factor) : 0;
-    return f > 0 ? static_cast<DWORD>(milliseconds * f) : milliseconds;
 }
 
 bool TakesInput(HWND window) {

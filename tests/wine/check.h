@@ -1,11 +1,33 @@
 // The Wine test programs' one assertion: report the failed condition with
 // its place and go on, so one run shows every failure. Finish() prints the
-// verdict and gives the exit code.
+// verdict and gives the exit code. Their waits: Scaled() and WaitFor().
 #pragma once
 
+#include <windows.h>
+
 #include <cstdio>
+#include <cstdlib>
 
 namespace wine_test {
+
+// A wait or time-out, scaled for the machine as the harness scales its own.
+inline DWORD Scaled(DWORD milliseconds) {
+    char factor[32];
+    const DWORD n = GetEnvironmentVariableA("CLEARWICK_WAIT_FACTOR", factor, sizeof factor);
+    const double f = n > 0 && n < sizeof factor ? std::atof(factor) : 0;
+    return f > 0 ? static_cast<DWORD>(milliseconds * f) : milliseconds;
+}
+
+// Asks done() every 50 ms until it answers true; false after milliseconds,
+// scaled.
+template <class Done>
+bool WaitFor(Done done, DWORD milliseconds) {
+    for (DWORD waited = 0;; waited += 50) {
+        if (done()) return true;
+        if (waited >= Scaled(milliseconds)) return false;
+        Sleep(50);
+    }
+}
 
 inline int failures = 0;
 

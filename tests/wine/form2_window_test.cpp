@@ -42,6 +42,9 @@
 
 namespace {
 
+using wine_test::Scaled;
+using wine_test::WaitFor;
+
 
 const char* kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
@@ -173,18 +176,18 @@ HWND StartTool(const std::string& exe, PROCESS_INFORMATION& process, GUITHREADIN
         std::printf("cannot start %s: error %lu\n", exe.c_str(), GetLastError());
         return nullptr;
     }
-    WaitForInputIdle(process.hProcess, 10000);
+    WaitForInputIdle(process.hProcess, Scaled(10000));
     gui.cbSize = sizeof gui;
-    for (int i = 0; i < 400; ++i) {
-        FormSearch search = {process.dwProcessId, nullptr};
-        EnumWindows(NoteForm, reinterpret_cast<LPARAM>(&search));
-        if (search.form != nullptr && IsWindowVisible(search.form) &&
-            GetGUIThreadInfo(process.dwThreadId, &gui) && gui.hwndFocus != nullptr) {
-            return search.form;
-        }
-        Sleep(50);
-    }
-    return nullptr;
+    FormSearch search = {process.dwProcessId, nullptr};
+    const bool up = WaitFor(
+        [&] {
+            search.form = nullptr;
+            EnumWindows(NoteForm, reinterpret_cast<LPARAM>(&search));
+            return search.form != nullptr && IsWindowVisible(search.form) &&
+                   GetGUIThreadInfo(process.dwThreadId, &gui) && gui.hwndFocus != nullptr;
+        },
+        20000);
+    return up ? search.form : nullptr;
 }
 
 SIZE WindowSize(HWND window) {
@@ -264,8 +267,7 @@ HWND ActivateAnotherWindow() {
                                        10, 10, 200, 100, nullptr, nullptr, nullptr, nullptr);
     SetForegroundWindow(other);
     SetActiveWindow(other);
-    for (int i = 0; i < 100 && GetForegroundWindow() != other; ++i) Sleep(20);
-    CHECK(GetForegroundWindow() == other);
+    CHECK(WaitFor([&] { return GetForegroundWindow() == other; }, 2000));
     return other;
 }
 
@@ -375,7 +377,7 @@ int main(int argc, char** argv) {
             const FreshLayout other = {otherDpi, LoadProbe(second.hProcess, dll).Layout(),
                                        WindowSize(secondForm)};
             PostMessageA(secondForm, WM_CLOSE, 0, 0);
-            CHECK(WaitForSingleObject(second.hProcess, 10000) == WAIT_OBJECT_0);
+            CHECK(WaitForSingleObject(second.hProcess, Scaled(10000)) == WAIT_OBJECT_0);
             ChangeDpiBackAndForth(probe, form, start, other);
         }
         TerminateProcess(second.hProcess, 1);  // only if it did not end
@@ -385,9 +387,9 @@ int main(int argc, char** argv) {
         const HWND other = ActivateAnotherWindow();
         PostMessageA(GetDlgItem(form, 101), BM_CLICK, 0, 0);
         PostMessageA(GetDlgItem(form, 101), BM_CLICK, 0, 0);
-        for (int i = 0; i < 200 && FindBoxes(process.dwProcessId).count == 0; ++i) Sleep(50);
+        WaitFor([&] { return FindBoxes(process.dwProcessId).count > 0; }, 10000);
         // A second removal would have shown its own box by now.
-        Sleep(1000);
+        Sleep(Scaled(1000));
         std::printf("message boxes after two clicks: %d\n", FindBoxes(process.dwProcessId).count);
         CHECK(FindBoxes(process.dwProcessId).count == 1);
         // The box keeps the window from input: a real click on Cancel, with
@@ -396,7 +398,7 @@ int main(int argc, char** argv) {
         SetWindowPos(FindBoxes(process.dwProcessId).box, nullptr, 0, 500, 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         ClickButton(form, 102);
-        Sleep(500);
+        Sleep(Scaled(500));
         CHECK(WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT);
         CHECK(FindBoxes(process.dwProcessId).count == 1);
         DestroyWindow(other);
@@ -405,11 +407,7 @@ int main(int argc, char** argv) {
     }
     if (unwritable) {
         HWND report = nullptr;
-        for (int i = 0; i < 200 && report == nullptr; ++i) {
-            report = FindBoxes(process.dwProcessId).box;
-            if (report == nullptr) Sleep(50);
-        }
-        CHECK(report != nullptr);
+        CHECK(WaitFor([&] { return (report = FindBoxes(process.dwProcessId).box) != nullptr; }, 10000));
         CHECK(TextOf(report) == L"Clearwick");
         char text[1024] = "";
         GetDlgItemTextA(report, 0xFFFF, text, sizeof text);  // a message box's text
@@ -429,7 +427,7 @@ int main(int argc, char** argv) {
     } else {
         ClickButton(form, 102);
     }
-    CHECK(WaitForSingleObject(process.hProcess, 10000) == WAIT_OBJECT_0);
+    CHECK(WaitForSingleObject(process.hProcess, Scaled(10000)) == WAIT_OBJECT_0);
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
     std::printf("exit code %lu\n", exitCode);

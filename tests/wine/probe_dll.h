@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include "wine/check.h"
+
 #include <cstring>
 
 namespace probe_dll {
@@ -32,7 +34,9 @@ inline DWORD RunRemote(HANDLE process, UINT_PTR start, void* parameter) {
                                              nullptr);
     if (thread == nullptr) return 0xFFFFFFFF;
     DWORD code = 0xFFFFFFFF;
-    if (WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0) GetExitCodeThread(thread, &code);
+    if (WaitForSingleObject(thread, wine_test::Scaled(10000)) == WAIT_OBJECT_0) {
+        GetExitCodeThread(thread, &code);
+    }
     CloseHandle(thread);
     return code;
 }

@@ -182,10 +182,7 @@ void StartProgramRunsInTheGivenDirectory(Win32Platform& platform) {
     CHECK(platform.StartProgram(script, SW_SHOWMINIMIZED, "C:\\") == ERROR_SUCCESS);
     CHECK(!IsWindow(window));
     std::string where;
-    for (int i = 0; i < 200 && where.empty(); ++i) {
-        Sleep(50);
-        where = ReadFile(marker);
-    }
+    wine_test::WaitFor([&] { return !(where = ReadFile(marker)).empty(); }, 10000);
     CHECK(where == "C:\\\r\n");
 
     // A failed start comes back as the Windows error it means.
