@@ -250,9 +250,12 @@ SESSION
 } >"$run/session/session.sh"
 
 # The disk of Wine's templates, named after what makes them: the image and
-# tests/wine/wine-lib.sh. Making them takes minutes in the machine. One run
-# at a time uses it; another, meanwhile, makes its own.
-templates=$cache/templates-$({ echo "$key"; cat "$repo/tests/wine/wine-lib.sh"; } | sha256sum | cut -c1-16).img
+# the recipe in tests/wine/wine-lib.sh. Making them takes minutes in the
+# machine. One run at a time uses it; another, meanwhile, makes its own.
+templates=$cache/templates-$({
+    echo "$key"
+    (. "$repo/tests/wine/wine-lib.sh" && declare -f _wine_template_dir _wine_template wine_hive_add)
+} | sha256sum | cut -c1-16).img
 templates_drive=()
 exec 9>>"$templates.lock"
 if flock -n 9; then

@@ -16,12 +16,14 @@ wine_start_display
 wine_new_prefix "$(basename "$program" .exe)-${CLEARWICK_WINVER:-default}-$$"
 if [ -n "${CLEARWICK_WINVER:-}" ]; then wine_set_version "$CLEARWICK_WINVER"; fi
 
+# A Wine process may take a SIGTERM and not end (one stuck in its exit, say):
+# the time-out then kills it.
 status=0 limit=$(wine_scaled 60)
-timeout "$limit" wine "$program" "$@" || status=$?
-if [ "$status" = 124 ]; then
+timeout -k "$(wine_scaled 10)" "$limit" wine "$program" "$@" || status=$?
+if [ "$status" = 124 ] || [ "$status" = 137 ]; then
     echo "run-in-prefix: $(basename "$program") did not end in $limit s; the prefix runs:" >&2
     _wine_processes >&2
-    exit "$status"
+    exit 124
 fi
 wine_quiet
 exit "$status"

@@ -218,8 +218,8 @@ wine_quiet() {
         _wine_processes >&2
         return 1
     fi
-    wineserver -k15 2>/dev/null || true
-    if ! timeout "$(wine_scaled 30)" wineserver -w; then
+    timeout -k 1 "$(wine_scaled 30)" wineserver -k15 2>/dev/null || true
+    if ! timeout -k 1 "$(wine_scaled 30)" wineserver -w; then
         echo "wine-lib: the wineserver of $WINEPREFIX did not end when told to" >&2
         return 1
     fi
@@ -262,7 +262,7 @@ wine_start_display() {
 }
 
 wine_cleanup() {
-    if [ -n "${WINEPREFIX:-}" ]; then timeout "$(wine_scaled 30)" wineserver -k >/dev/null 2>&1 || true; fi
+    if [ -n "${WINEPREFIX:-}" ]; then timeout -k 1 "$(wine_scaled 30)" wineserver -k >/dev/null 2>&1 || true; fi
     if [ -n "$_wine_xvfb_pid" ]; then
         kill "$_wine_xvfb_pid" 2>/dev/null || true
         if ! wait_until 10 eval '! kill -0 "$_wine_xvfb_pid" 2>/dev/null'; then
