@@ -22,9 +22,10 @@ inline DWORD Scaled(DWORD milliseconds) {
 // scaled.
 template <class Done>
 bool WaitFor(Done done, DWORD milliseconds) {
+    const DWORD limit = Scaled(milliseconds);
     for (DWORD waited = 0;; waited += 50) {
         if (done()) return true;
-        if (waited >= Scaled(milliseconds)) return false;
+        if (waited >= limit) return false;
         Sleep(50);
     }
 }
