@@ -276,8 +276,10 @@ mkfifo "$fifo"
 # reaches its console. Why -cpu qemu64 and not max: under TCG, max gives the
 # guest SMAP and PKU, and Debian 12's kernel then oopses in the user copies
 # of every 32-bit Wine process. qemu64 is the plain x86-64 that Debian's
-# amd64 needs.
-qemu=(qemu-system-x86_64 -accel tcg -cpu qemu64 -smp 2 -m 12G
+# amd64 needs. Why one thread for both CPUs: with a thread each (qemu 7.2),
+# the machine now and then lost a wake-up while both CPUs idled (a child's
+# exit that ctest waited on, a sleep's timer) and a run hung for good.
+qemu=(qemu-system-x86_64 -accel tcg,thread=single -cpu qemu64 -smp 2 -m 12G
     -nodefaults -display none -no-reboot -nic none
     -kernel "$image/vmlinuz" -initrd "$image/initrd.img"
     -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 panic=-1 mitigations=off init=/sbin/clearwick-init clearwick.share=$repo clearwick.session=$run/session/session.sh"
