@@ -1,134 +1,45 @@
 # Drives the real clearwick.exe in a throwaway Wine prefix with real input
-# (XTEST mouse clicks and key presses through xdotool on a private Xvfb
-# display). Sourced by the end-to-end scenarios (tests/e2e/scenario.sh), the
-# demo (scripts/demo.sh) and the benchmarks; it sources tests/wine/wine-lib.sh
-# itself unless that is already loaded. Needs bash, python3, xdotool, netpbm.
+# (XTEST clicks and keys through xdotool on a private Xvfb display). Sourced
+# by tests/e2e/scenario.sh, scripts/demo.sh and the bench; sources
+# tests/wine/wine-lib.sh unless it is loaded. Every wait is scaled by
+# CLEARWICK_WAIT_FACTOR (wine-lib.sh's wine_scaled).
 #
-# The Windows programs it runs, all built by the win32 preset (set these
-# before calling anything to use other builds):
-#   E2E_TOOL       clearwick.exe          default build/win32/clearwick.exe
-#   E2E_STANDIN    the product's stand-in default build/win32/glintfold_standin.exe
-#   E2E_PROBE      window_probe.exe       default build/win32/window_probe.exe
-#   E2E_LAUNCHER   win9x_launcher.exe     default build/win32/win9x_launcher.exe
-#                  (win9x_standin.dll must lie beside it)
+# Programs (the win32 preset's builds unless set): E2E_TOOL clearwick.exe,
+# E2E_STANDIN the product's stand-in, E2E_PROBE window_probe.exe,
+# E2E_LAUNCHER win9x_launcher.exe (win9x_standin.dll beside it).
 #
-# A test's life (wine-lib.sh's functions work too):
-#   e2e_begin NAME [WINVER [ARCH]]
-#                            work folder $E2E_WORK=$E2E_OUT/NAME (E2E_OUT
-#                            defaults to ./e2e), a fresh prefix made from
-#                            the run's template (CLEARWICK_WINE_DIR, default
-#                            ./wine) for ARCH (win32, the default, or win64,
-#                            where the 32-bit programs run under WoW64), its
-#                            own Xvfb, Windows version WINVER (winxp, win98,
-#                            win31...), and a trap that calls e2e_end on exit
-#   e2e_end [STATUS]         ends every process started here, by PID, then
-#                            the prefix's wineserver and the Xvfb server;
-#                            unmounts the prefix and removes it unless
-#                            E2E_KEEP=1; exits
-#                            with STATUS
-#
-# The product:
-#   demo_install [--short]   C:\Program Files\Larkvane holding glintfold.exe
-#                            (the stand-in), clearwick.exe and kelp_note.txt;
-#                            the autorun value "Glintfold" under HKLM\...\Run
-#                            beside values that must survive: "GlintfoldUpdate"
-#                            and "KelpSync" in the same key, and "Glintfold"
-#                            under HKCU's Run key; with --short also a real
-#                            C:\progra~1\larkvane with the same three files.
-#                            In a 64-bit prefix the HKLM values go to the
-#                            32-bit view, as the product's 32-bit installer
-#                            puts them, and another program's "Glintfold",
-#                            which must survive, to the 64-bit view's Run key
-#   product_run_key          the key that holds the product's autorun value,
-#                            as system.reg spells it (backslashes doubled)
-#   start_product            brings Wine's desktop up if it is not (see
-#                            _e2e_desktop_up), then
-#                            starts C:\Program Files\Larkvane\glintfold.exe,
-#                            which appends a line to $E2E_CLOSE_LOG for each
-#                            WM_CLOSE; returns once its window is mapped.
-#                            PID in $E2E_PRODUCT_PID
-#   product_closes           prints how many WM_CLOSE the product received
-#
-# The tool:
-#   start_tool [DIR [EXE]]   the same for EXE (default $E2E_TOOL; a Unix path)
-#                            with DIR (a Unix path, default drive_c, i.e.
-#                            C:\) as its current directory; returns once the
-#                            "Clearwick" window is mapped. PID in $E2E_TOOL_PID.
-#                            $E2E_TOOL_TRACE adds Wine debug channels for the
-#                            tool (and what it starts): "+pid,+loaddll" for
-#                            loaded_modules
-#   start_tool_9x [OPTION...]  the same for $E2E_TOOL, from C:\, run by
-#                            win9x_launcher (with its OPTIONs) as Windows 95
-#                            to Me run it; the launcher's log, which tells
-#                            how each of the tool's lookups was answered, in
-#                            $E2E_WORK/win9x.log. PID in $E2E_TOOL_PID: the
-#                            launcher's, which ends when the tool does, with
-#                            its exit status
-#   loaded_modules EXE       the file names (lower case) of the modules that
-#                            the process(es) whose image is EXE loaded, one a
-#                            line, from the test's Wine log
-#   wait_exit PID [SECONDS]  waits for a process started here to end; its
-#                            exit status in $E2E_STATUS; fails on time-out
-#   script_running           succeeds while a command interpreter runs in
-#                            this test's prefix
-#   busy_machine N           N CPU-bound processes until the test ends
-#   slow_destroy_hook        until windows titled "Clearwick" have come and
-#                            gone, every process that destroys one spends
-#                            half a second in it (slow_destroy_hook.dll,
-#                            beside the probe); after the snapshot before
-#
-# Windows on the screen (TITLE is a window's exact title):
-#   wait_window TITLE [SECONDS]     until a window with that title is mapped
-#   wait_no_window TITLE [SECONDS]  until none is
-#   mapped_windows TITLE     prints how many windows with that title are mapped
-#   probe_window TITLE [box]  window_probe's records (window, client, input,
-#                            focus, closebox, minbox, control), tab-separated,
-#                            on stdout, of the window of that title that is
-#                            not a message box; with "box", of the message
-#                            box of that title (of the dialog class, its
-#                            text control 65535; the tool's window has the
-#                            controls 100 to 102)
-#   control_center TITLE ID [box]  prints "X Y", the control's centre on
-#                            the screen
-#   control_text TITLE ID [box]  prints the control's text (UTF-8, read
-#                            through GetWindowTextW); a message box's text is
-#                            control 65535
-#   focused_control TITLE    prints the ID of the control with the focus
-#   Clicks and keys go to a window only once it takes input (the probe's
-#   "input" record: shown, enabled, answering, idle), and are never repeated.
-#   click_control TITLE ID [box]  a real left click at the control's centre
-#   click_client TITLE       a real left click in the middle of the window's
-#                            client area
-#   click_close_box TITLE    a real left click on the window's own close box
-#   click_min_box TITLE      the same on its minimise box, which restores the
-#                            window when it is minimised (then Wine draws it
-#                            as a title bar at the bottom of the screen)
-#   iconic TITLE             succeeds if the window is minimised
-#   restore_window TITLE     posts it WM_SYSCOMMAND SC_RESTORE, as a task bar
-#                            restores a window
-#   change_dpi TITLE DPI     tells the tool's window that its DPI is now DPI,
-#                            as Windows does when it moves to a monitor of
-#                            that scale (window_probe dpi); fails unless it
-#                            answered and kept none of its old fonts
-#   press_keys TITLE KEY...  real key presses (xdotool key names) to whatever
-#                            has the X input focus, after checking that it is
-#                            the window TITLE
-#   screenshot FILE [TITLE]  PNG of the whole screen, or of the window only
-#
-# The prefix's state:
-#   snapshot FILE            waits for Wine to be quiet (wine_quiet: the
-#                            registry is written then), then records every entry
-#                            under drive_c with its content, mode and Wine's
-#                            attributes, and every registry value, Wine's
-#                            volatile lines left out (see snapshot.py); on an
-#                            overlay prefix it reads only the upper layer;
-#                            fails if Wine is still busy after
-#                            $E2E_QUIET_SECONDS (60)
-#   snapshot_diff A B        prints "- record" / "+ record"; fails if any
-#   win_path PATH            the Windows (Z:) path of a Unix path
-#   Every wait and time-out here is scaled by CLEARWICK_WAIT_FACTOR (1 unless
-#   set; a slower machine sets a larger one): see wine-lib.sh's wine_scaled
-#   e2e_log TEXT...          a line on stderr, with the test's name
+#   e2e_begin NAME [WINVER [ARCH]]  $E2E_WORK=${E2E_OUT:-./e2e}/NAME, its own
+#                       Xvfb, a fresh prefix of ARCH (win32, or win64 for
+#                       WoW64) at WINVER; e2e_end runs on exit
+#   e2e_end [STATUS]    ends what was started here, Wine and Xvfb; removes
+#                       the prefix unless E2E_KEEP=1; exits with STATUS
+#   demo_install [--short]  the product in C:\Program Files\Larkvane (with
+#                       --short also in C:\progra~1\larkvane, as Wine makes
+#                       no short names), its autorun value, and the values
+#                       beside it that must survive
+#   start_product, start_tool [DIR [EXE]], start_tool_9x [OPTION...]
+#                       start it (from DIR) and return once its window is
+#                       mapped; PID in E2E_PRODUCT_PID / E2E_TOOL_PID.
+#                       E2E_TOOL_TRACE adds Wine debug channels for the tool;
+#                       start_tool_9x runs it as 9x does (win9x_launcher),
+#                       its log in $E2E_WORK/win9x.log
+#   product_closes      how many WM_CLOSE the product received
+#   loaded_modules EXE  the modules EXE's processes loaded (+pid,+loaddll)
+#   wait_exit PID [S]   until it ends; its status in E2E_STATUS
+#   script_running, busy_machine N, slow_destroy_hook
+#   wait_window / wait_no_window TITLE [S], mapped_windows TITLE
+#   probe_window TITLE [box]  window_probe's tab-separated records of the
+#                       window (or message box) of that title
+#   control_center / control_text TITLE ID [box], focused_control TITLE
+#   click_control TITLE ID [box], click_client, click_close_box,
+#   click_min_box, press_keys TITLE KEY...: real input, sent only once the
+#                       window takes input, and never repeated
+#   iconic, restore_window, change_dpi TITLE DPI, screenshot FILE [TITLE]
+#   snapshot FILE       once Wine is quiet, every entry under drive_c and
+#                       every registry value (snapshot.py); fails if Wine is
+#                       busy after $E2E_QUIET_SECONDS (60)
+#   snapshot_diff A B   "- record" / "+ record"; fails if any
+#   win_path PATH, e2e_log TEXT...
 
 if ! declare -F wine_root >/dev/null; then
     . "$(dirname "${BASH_SOURCE[0]}")/../wine/wine-lib.sh"

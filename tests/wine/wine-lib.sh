@@ -1,57 +1,33 @@
-# Shell helpers for running Windows programs under Wine, sourced by the test
-# scripts. Every prefix is a throwaway one under the build folder, made from
-# one template a run for each architecture; nothing here touches ~/.wine.
-# Prefixes are 32-bit unless asked otherwise.
+# Shell helpers for running Windows programs under Wine in throwaway
+# prefixes, made from one template a run for each architecture (kept in
+# CLEARWICK_WINE_TEMPLATES instead where that is set); ~/.wine is never
+# touched. The caller should `trap wine_cleanup EXIT`.
 #
-#   wine_root DIR          where the templates and the per-test prefixes live
-#                          (the templates in CLEARWICK_WINE_TEMPLATES instead,
-#                          where that is set: a folder kept from run to run)
+#   wine_root DIR          where the templates and the prefixes live
 #   wine_new_prefix NAME [ARCH [BASE]]
-#                          a fresh prefix DIR/prefixes/NAME made from the
-#                          template for ARCH (win32, the default, or win64: a
-#                          64-bit prefix in which 32-bit programs run under
-#                          WoW64); sets WINEPREFIX and WINEARCH. It is an
-#                          overlay mount: the template its read-only lower
-#                          layer, NAME.layer/upper what the prefix changed.
-#                          With BASE, the name of a prefix made before, it
-#                          starts as that one is now: BASE is unmounted and
-#                          its changes become a read-only layer of this one
-#                          (so BASE must not change while prefixes made from
-#                          it are in use). Where no overlay can be mounted
-#                          (not root, say), it is a copy of the template (or
-#                          of BASE), and the log says so
-#   wine_prefix_layers     prints the current prefix's layers, one a line,
-#                          the template first and its own upper folder last,
-#                          when it is an overlay mount; fails otherwise
+#                          sets WINEPREFIX to a fresh DIR/prefixes/NAME for
+#                          ARCH (win32, or win64 where 32-bit programs run
+#                          under WoW64): an overlay of the template with
+#                          NAME.layer/upper on top; with BASE, a prefix made
+#                          before, on top of what BASE holds now (BASE must
+#                          not change meanwhile). Where no overlay can be
+#                          mounted (not root, say), a copy, and the log says so
+#   wine_prefix_layers     the overlay's layers, template first; fails if none
 #   wine_remove_prefix     unmounts and removes the current prefix
-#   wine_mount_command     prints the command that mounts the current prefix
-#                          again once wine_cleanup has unmounted it, to look
-#                          at a kept one
-#   wine_set_version VER   winxp, win98, win31, ... for the current prefix,
-#                          while no wineserver has it open
+#   wine_mount_command     the command that mounts a kept prefix again
+#   wine_set_version VER   winxp, win98, win31, ... while no wineserver runs
 #   wine_hive_add HIVE KEY NAME=DATA...
-#                          REG_SZ values (REG_DWORD for DATA dword:XXXXXXXX)
-#                          into the key KEY (as the hive file
-#                          spells it: backslashes doubled) of HIVE (system.reg
-#                          for HKLM, user.reg for HKCU), while no wineserver
-#                          has the prefix open
-#   wine_quiet [SECONDS]   waits until the prefix runs no program but Wine's
-#                          own services, then ends its wineserver, which
-#                          writes the registry first (as `wineserver -w`
-#                          would, two seconds sooner); fails if a program
-#                          still runs after SECONDS (60), scaled
+#                          REG_SZ values (REG_DWORD for dword:XXXXXXXX) into
+#                          KEY (backslashes doubled) of system.reg or
+#                          user.reg, while no wineserver runs
+#   wine_quiet [SECONDS]   until only Wine's services run, then ends the
+#                          wineserver, which saves the registry; fails after
+#                          SECONDS (60)
 #   wine_start_display     a private Xvfb server; sets DISPLAY
-#   wine_cleanup           ends the prefix's processes and the Xvfb server,
-#                          and unmounts every prefix mounted here (their
-#                          folders stay until wine_remove_prefix)
-#   wine_scaled SECONDS    prints SECONDS times CLEARWICK_WAIT_FACTOR (1 unless
-#                          set; a slower machine sets a larger one): every
-#                          fixed wait and time-out of the tests is scaled so
-#   wine_wait SECONDS      sleeps that long, scaled
-#   wait_until SECONDS CMD...  runs CMD every 50 ms until it succeeds; fails
-#                          after SECONDS, scaled
-#
-# The caller should `trap wine_cleanup EXIT`.
+#   wine_cleanup           ends the prefix's processes and Xvfb, unmounts
+#   wine_scaled SECONDS    SECONDS times CLEARWICK_WAIT_FACTOR (1 unless set,
+#                          larger on a slower machine); every wait here is so
+#   wine_wait SECONDS, wait_until SECONDS CMD...  (polls every 50 ms)
 
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
