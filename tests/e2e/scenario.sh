@@ -4,11 +4,9 @@
 #
 #   scenario.sh NAME TOOL STANDIN PROBE [LAUNCHER]
 #
-# NAME is one of the scenarios below; TOOL, STANDIN, PROBE and LAUNCHER are
-# the built clearwick.exe, glintfold_standin.exe, window_probe.exe and
-# win9x_launcher.exe (which only the real9x_* scenarios use; harness.sh
-# says where it is by default). Run from the build folder (CTest does): the prefixes go
-# under ./wine, the logs, snapshots and screenshots under ./e2e/NAME.
+# NAME is a row of the table below; the rest are the built programs
+# (harness.sh). Run from the build folder, as CTest does: prefixes go under
+# ./wine, logs, snapshots and screenshots under ./e2e/NAME.
 set -euo pipefail
 
 name=$1
@@ -60,7 +58,7 @@ _expect_script() {
 
 # The autorun value went, and nothing else changed: the sequence stopped
 # before the script.
-expect_autorun_gone_only() {
+s_autorun_gone() {
     [ ! -e "$WINEPREFIX/drive_c/clearwick.bat" ] || fail "C:\\clearwick.bat was written"
     : >"$E2E_WORK/expected-changes.txt"
     _expect_changes_and_autorun "deleting the autorun value alone"
@@ -87,7 +85,7 @@ _expect_changes_and_autorun() {
     fi
 }
 
-expect_unchanged() {
+s_unchanged() {
     snapshot "$E2E_WORK/after.txt"
     if ! snapshot_diff "$E2E_WORK/before.txt" "$E2E_WORK/after.txt" >"$E2E_WORK/changes.txt"; then
         cat "$E2E_WORK/changes.txt" >&2
@@ -96,10 +94,11 @@ expect_unchanged() {
 }
 
 # The tool ended by itself, with status 0 (or, with "failed", another).
-expect_tool_ended() {
+s_ended() {
     wait_exit "$E2E_TOOL_PID" 15 || fail "clearwick.exe is still running"
     if [ "${1:-}" = failed ]; then
         [ "$E2E_STATUS" != 0 ] || fail "clearwick.exe ended with status 0"
+        e2e_log "clearwick.exe ended with status $E2E_STATUS"
     else
         [ "$E2E_STATUS" = 0 ] || fail "clearwick.exe ended with status $E2E_STATUS"
     fi
@@ -107,7 +106,7 @@ expect_tool_ended() {
 
 # The product got WM_CLOSE exactly once, and so ended. A click on its close
 # box posts the message: the product may take it a while after the click.
-expect_product_closed() {
+s_closed() {
     wait_exit "$E2E_PRODUCT_PID" 15 ||
         fail "the product is still running; it received WM_CLOSE $(product_closes) times"
     local closes
@@ -117,7 +116,7 @@ expect_product_closed() {
 
 # The product was left alone; it is then ended here, by PID, so that the
 # prefix can be compared.
-expect_product_untouched() {
+s_untouched() {
     [ "$(product_closes)" = 0 ] || fail "the product received WM_CLOSE"
     _e2e_ended "$E2E_PRODUCT_PID" && fail "the product has ended"
     kill "$E2E_PRODUCT_PID"
@@ -134,7 +133,7 @@ expect_code_page() {
 
 # The window's three texts read back (through GetWindowTextW) as the Korean
 # ones; the probe's records are kept in window.txt.
-expect_korean_texts() {
+s_texts() {
     probe_window Clearwick >"$E2E_WORK/window.txt"
     local id expected actual
     for id in 100 101 102; do
@@ -151,7 +150,7 @@ expect_korean_texts() {
 # The tool's own process (not the script's cmd.exe or its console) loaded
 # neither SHELL32 nor SHLWAPI in its whole life. Needs E2E_TOOL_TRACE with
 # +pid,+loaddll when the tool started, and the tool ended.
-expect_no_shell_dlls() {
+s_no_shell_dlls() {
     local image modules shell
     image=$(basename "$E2E_TOOL")
     loaded_modules "$image" >"$E2E_WORK/tool-modules.txt"
@@ -163,7 +162,7 @@ expect_no_shell_dlls() {
 }
 
 # The control with the focus is ID; key presses are handled a little later.
-expect_focus() {
+s_focus() {
     wait_until 5 _focus_is "$1" ||
         fail "control $(focused_control Clearwick) has the focus, not $1"
 }
@@ -225,30 +224,16 @@ wait_files_gone() {
 
 # --- The scenarios ---------------------------------------------------------
 
-# One scenario a row: its name; the Windows version that Wine reports and
-# the prefix's architecture (win64: the 32-bit tool under WoW64); the locale,
-# whose ANSI code page is checked first (en_US 1252, ko_KR 949; "-" leaves
-# it as it is); what is installed before the snapshot "before" (nt: the
-# product in C:\Program Files\Larkvane; 9x: also C:\progra~1\larkvane, as
-# the 9x script names it; "-": nothing, the steps install it); and its steps
-# in order, each STEP or STEP:ARGUMENT[,ARGUMENT...], a function s_STEP
-# below. The tool's window is "Clearwick"; 101 is OK, 102 Cancel.
-#
-# nt_ok and win10_wow64_ok also show that the tool's process never loads the
-# shell's DLLs. On 9x the window must read as Korean in a prefix whose code
-# page is not Korean. The real9x_* rows run it on a real 9x's calls
-# (win9x_launcher.cpp): the W calls fail and GetGlyphIndicesW is missing, so
-# the window is made with the A calls from the code page 949 bytes, in a
-# face that the font listing alone chose; in a Korean prefix its texts read
-# back as the Korean ones, in a 1252 one they cannot, and the log shows what
-# they read instead. With GetVersionExA failing its box comes first, with
-# nothing else done yet; once it is dismissed the product is closed and its
-# autorun value deleted, and the run-time error report ends the tool before
-# any script is written. When the dialog cannot be made (as when the system
-# is out of window memory) the report says so, and the tool ends with a
-# non-zero exit, having changed nothing. Tab and Shift+Tab move the focus
-# between the buttons, and neither becomes the default button on the way:
-# Enter on OK then does nothing. The minimise rows are s_minimise's.
+# A row: name; the Windows version and architecture (win64: WoW64); the
+# locale, whose code page is checked first (en_US 1252, ko_KR 949, "-" as
+# is); what is installed before the snapshot "before" (nt: the product in
+# C:\Program Files\Larkvane; 9x: also C:\progra~1\larkvane; "-": nothing);
+# then the steps, each STEP[:ARG[,ARG...]], a function s_STEP below. 101 is
+# OK, 102 Cancel. The real9x_* rows answer the tool's lookups as 9x does
+# (win9x_launcher.cpp): the W calls fail, so the window is made with the A
+# calls from code page 949 bytes; in a 1252 prefix the texts cannot read
+# back as Korean, and the log shows what they read. Tab and Shift+Tab move
+# the focus and never make a default button: Enter then does nothing.
 scenarios() {
     cat <<'EOF'
 harness                  winxp  win32 -     nt product harness
@@ -325,18 +310,7 @@ s_tool9x() { start_tool_9x "$@"; }
 s_click() { click_control Clearwick "$@"; }
 s_closebox() { click_close_box Clearwick; }
 s_keys() { press_keys Clearwick "$@"; }
-s_focus() { expect_focus "$1"; }
-s_texts() { expect_korean_texts; }
 s_label() { e2e_log "the label reads \"$(control_text Clearwick 100)\""; }
-s_ended() {
-    expect_tool_ended "$@"
-    [ -z "${1:-}" ] || e2e_log "clearwick.exe ended with status $E2E_STATUS"
-}
-s_closed() { expect_product_closed; }
-s_untouched() { expect_product_untouched; }
-s_unchanged() { expect_unchanged; }
-s_autorun_gone() { expect_autorun_gone_only; }
-s_no_shell_dlls() { expect_no_shell_dlls; }
 s_busy() { busy_machine "$1"; }
 
 # The script has done its work when the product's files (and, for NT, its
@@ -468,8 +442,8 @@ s_round() {
     if [ "${1:-}" = slow ]; then slow_destroy_hook; fi
     start_tool "$WINEPREFIX/$E2E_LARKVANE" "$WINEPREFIX/$E2E_LARKVANE/clearwick.exe"
     click_control Clearwick 101
-    expect_tool_ended
-    expect_product_closed
+    s_ended
+    s_closed
     expect_all_gone
 }
 
@@ -490,14 +464,14 @@ s_twice() {
     wait_until 15 eval '_e2e_ended $first || _e2e_ended $second' || fail "neither tool ended on OK"
     E2E_TOOL_PID=$first
     _e2e_ended "$first" || { E2E_TOOL_PID=$second; second=$first; }
-    expect_tool_ended
-    expect_product_closed
+    s_ended
+    s_closed
     wait_until 20 test ! -e "$dir/kelp_note.txt" || fail "the first script did not run"
     wait_until 20 eval '! script_running' || fail "the first script is still running"
     [ -e "$dir/clearwick.exe" ] || fail "the first script deleted the running tool's exe"
     E2E_TOOL_PID=$second
     click_control Clearwick 101
-    expect_tool_ended
+    s_ended
     expect_all_gone
 }
 
@@ -520,7 +494,7 @@ expect_all_gone() {
 s_harness() {
     _e2e_wine "$E2E_PROBE" acp >/dev/null
     click_close_box Glintfold
-    expect_product_closed
+    s_closed
     snapshot "$E2E_WORK/after.txt"
     snapshot_diff "$E2E_WORK/before.txt" "$E2E_WORK/after.txt" >&2 ||
         fail "running programs changed the snapshot"
