@@ -3,28 +3,20 @@
 #
 #   scripts/win32-run.sh COMMAND [ARG...]
 #
-# Where this host runs i386 code, COMMAND simply runs here. Where it does not
-# (a kernel with its 32-bit emulation off: neither Wine's 32-bit loader nor
-# its WoW64 can start there), COMMAND runs inside an emulated Debian 12
-# machine that can, made from Debian's packages alone and kept in a cache:
-#   - the repository is shared with it at the same absolute path, so the
-#     build tree's paths hold; COMMAND runs in the same folder, with the
-#     CLEARWICK_*, E2E_*, WINE*, CI, CTEST_* and SOURCE_DATE_EPOCH variables;
-#   - Wine prefixes live on the machine's own RAM disk, and Xvfb on its
-#     tmpfs, never on the share: CLEARWICK_WINE_DIR points there; Wine's
-#     templates, which take minutes to make there, are kept in the cache
-#     beside the image, on a disk of their own;
-#   - every fixed wait of the tests is CLEARWICK_WAIT_FACTOR times longer
-#     there (5 unless set here);
-#   - COMMAND's input is empty; its output reaches this terminal as it is
-#     written, and this script exits with COMMAND's status. The machine's
-#     console log is build/guest/console.log.
-# Build on the host first: in the machine, compilers run several times slower.
+# Where this host runs i386 code, COMMAND runs here. Where it does not (its
+# kernel's 32-bit emulation is off, so neither Wine's 32-bit loader nor its
+# WoW64 starts), COMMAND runs in an emulated Debian 12 machine made from
+# Debian's packages and kept in a cache. The repository is shared at the
+# same path, COMMAND runs in the same folder with the CLEARWICK_*, E2E_*,
+# WINE*, CI, CTEST_* and SOURCE_DATE_EPOCH variables, its input empty, its
+# output here as it is written, and its status is this script's. Wine's
+# prefixes live on the machine's RAM disk, its templates on a kept disk of
+# their own; waits are CLEARWICK_WAIT_FACTOR (5) times longer. The console
+# log is build/guest/console.log. Build on the host: compilers are slow
+# there.
 #
-# CLEARWICK_GUEST=1      the emulated machine even where this host runs i386
-#                        code (to try that path)
-# CLEARWICK_GUEST_CACHE  where the machine's image is kept (default
-#                        ~/.cache/clearwick-guest; remove it to drop it)
+# CLEARWICK_GUEST=1      the emulated machine even where i386 code runs here
+# CLEARWICK_GUEST_CACHE  the machine's cache (~/.cache/clearwick-guest)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
@@ -39,14 +31,11 @@ die() {
     exit 1
 }
 
-# A static i386 ELF program of 96 bytes that exits with status 42 through the
-# 32-bit system call gate: the least that a host which runs Wine's 32-bit
-# side must run. Its bytes: the ELF header, one PT_LOAD, then
-#   mov eax, 1 ; mov ebx, 42 ; int 0x80
+# A static i386 ELF program (header, one PT_LOAD, then mov eax, 1; mov ebx,
+# 42; int 0x80) that exits with 42 through the 32-bit system call gate.
 i386_probe='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80'
 
-# True when this machine runs the probe. It is written into the build folder,
-# where the project's own programs run, not /tmp, which may be noexec.
+# Written into the build folder: /tmp may be noexec.
 runs_i386() {
     local probe status=0
     mkdir -p "$repo/build"
@@ -64,9 +53,8 @@ if [ "${CLEARWICK_GUEST:-}" != 1 ] && runs_i386; then exec "$@"; fi
 
 # --- The machine's image ----------------------------------------------------
 suite=bookworm
-# The machine has no network, so it is made without the security suite, whose
-# i386 index a mirror has been seen to serve stale (and then nothing 32-bit
-# installs).
+# Without the security suite: a mirror served its i386 index stale, and then
+# nothing 32-bit installs.
 mirror=http://deb.debian.org/debian
 sudo=
 if [ "$(id -u)" -ne 0 ]; then sudo=sudo; fi
@@ -139,11 +127,9 @@ make_image() {
     (cd "$dir" && sha256sum vmlinuz initrd.img root.img >SHA256SUMS)
 }
 
-# The cache entry is named after what the image is made from: the recipe
-# above, the package list and the suite. It is used only once it is whole
-# (its stamp is written last) and its files match their sums. The stamp
-# holds their sizes and times, which any write moves: reading the 4 GiB
-# through sha256sum took 26 s, so that is done only when they differ.
+# The image is named after its recipe, and used once whole (its stamp is
+# written last). The stamp holds its files' sizes and times; their sums,
+# 26 s of reading, are checked only when those differ.
 cache=${CLEARWICK_GUEST_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/clearwick-guest}
 key=$({ declare -f make_image guest_init; "$repo/scripts/install-deps.sh" --list; echo "$suite"; } |
     sha256sum | cut -c1-16)

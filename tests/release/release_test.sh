@@ -1,31 +1,18 @@
 #!/usr/bin/env bash
-# A signed release, made and checked as a maintainer and a user would, with a
-# throwaway CA and code-signing certificate:
-#   - scripts/release.sh --sign on a clean clone of HEAD (so that changes in
-#     this work tree do not stop it), the password in the environment;
-#   - osslsigncode verify accepts the signed exe with that CA;
-#   - the signed exe does the removal in the e2e scenario nt_ok (the second
-#     form below, a test of its own, run where Windows programs run: all
-#     the rest runs no Windows program, so it stays on the host);
-#   - scripts/verify-release.sh accepts the folder, and refuses it with one
-#     byte of clearwick.exe changed (with SHA256SUMS as released, and made
-#     anew), and with the signed exe and signature of another build;
-#   - the same release signed through a PKCS#11 token (SoftHSM2, in this
-#     test's folder) holding a second code-signing key, whose key file is
-#     deleted once imported: by p11-kit's proxy with the certificate from the
-#     token, and by SoftHSM2's module named with the chain from --certs, each
-#     checked by verify-release.sh;
-#   - release.sh refusing a wrong PIN, a missing token, key or certificate,
-#     module or OpenSSL engine, naming what was asked for and leaving nothing
-#     in dist/.
+# A signed release, made and checked as a maintainer and a user would, with
+# a throwaway CA: release.sh --sign on a clean clone of HEAD; osslsigncode
+# verify; verify-release.sh accepting it, and refusing one changed byte
+# (with SHA256SUMS as released and made anew) and another build's signed exe;
+# the same signed through a PKCS#11 token (SoftHSM2; the key file deleted once
+# imported), by p11-kit's proxy and by SoftHSM2's module with --certs; and
+# release.sh refusing a wrong PIN, a missing token, key, certificate, module
+# or engine, naming it and leaving nothing in dist/. Runs no Windows program.
 #
-#   release_test.sh                    the release, signed and checked
-#   release_test.sh nt_ok STANDIN PROBE  the signed exe in the scenario nt_ok
-#
-# STANDIN and PROBE are the e2e scenarios' glintfold_standin.exe and
-# window_probe.exe. Run from the build folder (CTest does): the work goes to
-# ./release-test, where the first form leaves the signed exe for the second
-# (release-test/clearwick-signed.exe), and the scenario's prefix under ./wine.
+#   release_test.sh                      the above, from the build folder:
+#                                        work in ./release-test
+#   release_test.sh nt_ok STANDIN PROBE  the signed exe it left there in the
+#                                        e2e scenario nt_ok, where Windows
+#                                        programs run
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
