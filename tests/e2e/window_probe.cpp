@@ -2,44 +2,39 @@
 // where its controls are on the screen (so the test can click them with the
 // real mouse) and what their texts are, as UTF-8.
 //
-//   window_probe show <title> [box]
-//                                the top-level window with exactly that title
-//                                that is not a message box; with "box", the
-//                                message box with that title
-//   window_probe acp             the ANSI and OEM code pages of this prefix
-//   window_probe fonts           "font <face>" for each face the A calls list
-//                                under Hangul's charset, as UTF-8
-//   window_probe desktop         exits with 0 once Wine's desktop window exists
-//   window_probe restore <title> posts WM_SYSCOMMAND SC_RESTORE, as a task bar
-//                                restores a minimised window
-//   window_probe hook <dll>      installs the DLL's global CBT hook
-//                                (slow_destroy_hook.cpp), prints "hooked" and
-//                                keeps it installed until windows titled
-//                                "Clearwick" have come and all gone again
-//   window_probe dpi <title> <dpi>
-//                                tells the tool's window its DPI is now dpi,
-//                                as Windows does when it moves to a monitor
-//                                of that scale, from inside the tool through
-//                                control_fonts_probe.dll, which lies beside
-//                                this program (see its ChangeDpi); prints
-//                                "dpi <answered> <width> <height> <fonts left>"
-//                                and the layout after; exits with 1 unless
-//                                the window answered and no font it held
-//                                before is left
+//   window_probe show <title> [box]  the top-level window of exactly that
+//                        title that is not a message box; with "box", the
+//                        message box of that title
+//   window_probe acp     the ANSI and OEM code pages of this prefix
+//   window_probe fonts   "font <face>" for each face the A calls list under
+//                        Hangul's charset, as UTF-8
+//   window_probe desktop exits with 0 once Wine's desktop window exists
+//   window_probe restore <title>  posts SC_RESTORE, as a task bar restores a
+//                        minimised window
+//   window_probe hook <dll>  installs slow_destroy_hook.dll's global CBT
+//                        hook, prints "hooked" and keeps it until windows
+//                        titled "Clearwick" have come and all gone again
+//   window_probe dpi <title> <dpi>  tells the tool's window its DPI is now
+//                        dpi, as Windows does on a move to a monitor of that
+//                        scale, from inside the tool through the
+//                        control_fonts_probe.dll beside this program; prints
+//                        "dpi <answered> <width> <height> <fonts left>" and
+//                        the layout after; exits with 1 unless the window
+//                        answered and no font it held before is left
 //
 // `show` prints one record a line, fields separated by tabs:
 //   window  <hwnd> <class> <l> <t> <r> <b> <style> <text>
 //   client  <l> <t> <r> <b>                    (screen coordinates)
 //   input   <1 if the window takes input now, else 0>
 //   focus   <control id or 0>
-//   closebox <x> <y>                           (centre of the close button)
-//   minbox  <x> <y>                            (centre of the minimise button)
+//   closebox <x> <y>, minbox <x> <y>           (centres of those buttons)
 //   control <id> <class> <l> <t> <r> <b> <visible> <text>   (in Z order)
 // It exits with 1 when no such window exists. A window takes input once it
-// is shown and enabled, answers a message and its process waits for input.
-// The probe waits up to 2 s for each, times CLEARWICK_WAIT_FACTOR.
+// is shown and enabled, answers a message and its process waits for input;
+// the probe waits up to 2 s for each, times CLEARWICK_WAIT_FACTOR.
 #include <windows.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,6 +50,15 @@ void Write(const char* text) {
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(std::strlen(text)), &written,
               nullptr);
+}
+
+void Print(const char* format, ...) {
+    char line[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    Write(line);
 }
 
 // Tabs and line breaks in a text would break the record; show them escaped.
@@ -75,10 +79,22 @@ void WriteText(const wchar_t* text) {
     if (size > 0) Write(utf8);
 }
 
-void WriteRect(const RECT& r) {
-    char line[128];
-    std::snprintf(line, sizeof line, "\t%ld\t%ld\t%ld\t%ld", r.left, r.top, r.right, r.bottom);
-    Write(line);
+void WriteRect(const RECT& r) { Print("\t%ld\t%ld\t%ld\t%ld", r.left, r.top, r.right, r.bottom); }
+
+// A `window` or `control` record: head, the class, the rectangle, middle,
+// the text.
+void WriteWindow(HWND window, const char* head, const char* middle) {
+    wchar_t text[512], className[256];
+    GetClassNameW(window, className, 256);
+    GetWindowTextW(window, text, 512);
+    RECT r;
+    GetWindowRect(window, &r);
+    Write(head);
+    WriteText(className);
+    WriteRect(r);
+    Write(middle);
+    WriteText(text);
+    Write("\n");
 }
 
 bool TakesInput(HWND window) {
@@ -105,6 +121,19 @@ LRESULT HitTest(HWND window, int x, int y) {
     return static_cast<LRESULT>(result);
 }
 
+// The middle of the first run of points, from `from` towards `to` along the
+// row (or column) at `fixed`, that the window says are `button`; -1 if none.
+int RunMiddle(HWND window, LRESULT button, bool row, int fixed, int from, int to) {
+    const int step = from < to ? 1 : -1;
+    int first = -1, last = -1;
+    for (int i = from; i != to && (first < 0 || last == i - step); i += step) {
+        if (HitTest(window, row ? i : fixed, row ? fixed : i) != button) continue;
+        if (first < 0) first = i;
+        last = i;
+    }
+    return first < 0 ? -1 : (first + last) / 2;
+}
+
 // Where one of the window's own title bar buttons is (HTCLOSE, HTMINBUTTON),
 // found by asking the window what each point of its title bar is, so
 // nothing depends on how the title bar is drawn.
@@ -113,28 +142,9 @@ bool FindTitleButton(HWND window, LRESULT button, int* x, int* y) {
     GetWindowRect(window, &frame);
     const int captionMiddle =
         frame.top + GetSystemMetrics(SM_CYFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2;
-    int first = -1, last = -1;
-    for (int px = frame.right - 1; px >= frame.left; --px) {
-        if (HitTest(window, px, captionMiddle) == button) {
-            if (last < 0) last = px;
-            first = px;
-        } else if (last >= 0) {
-            break;
-        }
-    }
-    if (last < 0) return false;
-    *x = (first + last) / 2;
-    int top = -1, bottom = -1;
-    for (int py = frame.top; py < frame.bottom; ++py) {
-        if (HitTest(window, *x, py) == button) {
-            if (top < 0) top = py;
-            bottom = py;
-        } else if (top >= 0) {
-            break;
-        }
-    }
-    *y = (top + bottom) / 2;
-    return true;
+    *x = RunMiddle(window, button, true, captionMiddle, frame.right - 1, frame.left - 1);
+    *y = *x < 0 ? -1 : RunMiddle(window, button, false, *x, frame.top, frame.bottom);
+    return *y >= 0;
 }
 
 int CALLBACK NoteFace(const LOGFONTA* font, const TEXTMETRICA*, DWORD, LPARAM) {
@@ -146,8 +156,8 @@ int CALLBACK NoteFace(const LOGFONTA* font, const TEXTMETRICA*, DWORD, LPARAM) {
     return 1;
 }
 
-// What `show` looks for. A message box is of the dialog class, with its
-// text in control 65535; the tool's window has the controls 100 to 102.
+// A message box is of the dialog class, with its text in control 65535;
+// the tool's window has the controls 100 to 102.
 struct Wanted {
     const wchar_t* title;
     bool box;
@@ -165,42 +175,30 @@ BOOL CALLBACK Match(HWND window, LPARAM parameter) {
     return FALSE;
 }
 
-int Show(const wchar_t* title, bool box) {
+HWND Find(const wchar_t* title, bool box) {
     Wanted wanted = {title, box, nullptr};
     EnumWindows(Match, reinterpret_cast<LPARAM>(&wanted));  // top first, as FindWindow looks
-    const HWND window = wanted.found;
-    if (window == nullptr) {
-        Write("no window\n");
-        return 1;
-    }
-    wchar_t text[512];
-    wchar_t className[256];
-    char line[256];
+    if (wanted.found == nullptr) Write("no window\n");
+    return wanted.found;
+}
+
+int Show(const wchar_t* title, bool box) {
+    const HWND window = Find(title, box);
+    if (window == nullptr) return 1;
+    const LONG style = GetWindowLongW(window, GWL_STYLE);
+    char head[64], middle[32];
+    std::snprintf(head, sizeof head, "window\t%p\t", static_cast<void*>(window));
+    std::snprintf(middle, sizeof middle, "\t0x%08lx\t", static_cast<unsigned long>(style));
+    WriteWindow(window, head, middle);
+
     RECT r;
-
-    GetClassNameW(window, className, 256);
-    GetWindowTextW(window, text, 512);
-    GetWindowRect(window, &r);
-    std::snprintf(line, sizeof line, "window\t%p\t", static_cast<void*>(window));
-    Write(line);
-    WriteText(className);
-    WriteRect(r);
-    std::snprintf(line, sizeof line, "\t0x%08lx\t",
-                  static_cast<unsigned long>(GetWindowLongW(window, GWL_STYLE)));
-    Write(line);
-    WriteText(text);
-    Write("\n");
-
     GetClientRect(window, &r);
     POINT origin = {0, 0};
     ClientToScreen(window, &origin);
     OffsetRect(&r, origin.x, origin.y);
     Write("client");
     WriteRect(r);
-    Write("\n");
-
-    std::snprintf(line, sizeof line, "input\t%d\n", TakesInput(window) ? 1 : 0);
-    Write(line);
+    Print("\ninput\t%d\n", TakesInput(window) ? 1 : 0);
 
     GUITHREADINFO thread = {};
     thread.cbSize = sizeof thread;
@@ -210,54 +208,36 @@ int Show(const wchar_t* title, bool box) {
         thread.hwndFocus != window) {
         focusId = GetDlgCtrlID(thread.hwndFocus);
     }
-    std::snprintf(line, sizeof line, "focus\t%d\n", focusId);
-    Write(line);
+    Print("focus\t%d\n", focusId);
 
     int x = 0, y = 0;
-    const LONG style = GetWindowLongW(window, GWL_STYLE);
     if ((style & WS_SYSMENU) && !IsIconic(window) && FindTitleButton(window, HTCLOSE, &x, &y)) {
-        std::snprintf(line, sizeof line, "closebox\t%d\t%d\n", x, y);
-        Write(line);
+        Print("closebox\t%d\t%d\n", x, y);
     }
     if ((style & WS_MINIMIZEBOX) && FindTitleButton(window, HTMINBUTTON, &x, &y)) {
-        std::snprintf(line, sizeof line, "minbox\t%d\t%d\n", x, y);
-        Write(line);
+        Print("minbox\t%d\t%d\n", x, y);
     }
 
     for (HWND child = GetWindow(window, GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
-        GetClassNameW(child, className, 256);
-        GetWindowTextW(child, text, 512);
-        GetWindowRect(child, &r);
-        std::snprintf(line, sizeof line, "control\t%d\t", GetDlgCtrlID(child));
-        Write(line);
-        WriteText(className);
-        WriteRect(r);
-        std::snprintf(line, sizeof line, "\t%d\t", IsWindowVisible(child) ? 1 : 0);
-        Write(line);
-        WriteText(text);
-        Write("\n");
+        std::snprintf(head, sizeof head, "control\t%d\t", GetDlgCtrlID(child));
+        std::snprintf(middle, sizeof middle, "\t%d\t", IsWindowVisible(child) ? 1 : 0);
+        WriteWindow(child, head, middle);
     }
     return 0;
 }
 
 int ChangeDpi(const wchar_t* title, int dpi) {
-    Wanted wanted = {title, false, nullptr};
-    EnumWindows(Match, reinterpret_cast<LPARAM>(&wanted));
-    if (wanted.found == nullptr) {
-        Write("no window\n");
-        return 1;
-    }
+    const HWND window = Find(title, false);
+    if (window == nullptr) return 1;
     DWORD processId = 0;
-    GetWindowThreadProcessId(wanted.found, &processId);
+    GetWindowThreadProcessId(window, &processId);
     const HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId);
     char dll[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, dll, MAX_PATH);
-    char* name = dll + length;
-    while (name > dll && name[-1] != '\\') --name;
-    std::strcpy(name, "control_fonts_probe.dll");
+    GetModuleFileNameA(nullptr, dll, MAX_PATH);
+    std::strcpy(std::strrchr(dll, '\\') + 1, "control_fonts_probe.dll");
     RECT frame;
-    GetWindowRect(wanted.found, &frame);
+    GetWindowRect(window, &frame);
     probe_dll::DpiChange change = {};
     change.dpi = dpi;
     change.corner = {frame.left, frame.top};
@@ -266,10 +246,8 @@ int ChangeDpi(const wchar_t* title, int dpi) {
                            ? probe_dll::Call(process, base, dll, "ChangeDpi", &change, sizeof change)
                            : 0xFFFFFFFF;
     if (process != nullptr) CloseHandle(process);
-    char line[128];
-    std::snprintf(line, sizeof line, "dpi\t%ld\t%ld\t%ld\t%d\n", static_cast<long>(change.answered),
-                  change.scaled.cx, change.scaled.cy, change.fontsLeft);
-    Write(line);
+    Print("dpi\t%ld\t%ld\t%ld\t%d\n", static_cast<long>(change.answered), change.scaled.cx,
+          change.scaled.cy, change.fontsLeft);
     Write(change.layout);
     return code == 0 && change.answered == TRUE && change.fontsLeft == 0 ? 0 : 1;
 }
@@ -285,9 +263,7 @@ int main() {
         return 2;
     }
     if (lstrcmpW(argv[1], L"acp") == 0) {
-        char line[64];
-        std::snprintf(line, sizeof line, "acp\t%u\noemcp\t%u\n", GetACP(), GetOEMCP());
-        Write(line);
+        Print("acp\t%u\noemcp\t%u\n", GetACP(), GetOEMCP());
         return 0;
     }
     if (lstrcmpW(argv[1], L"fonts") == 0) {
