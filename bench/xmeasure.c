@@ -3,43 +3,38 @@
  * kernel's process exit (wait4, which also gives the peak resident set), and
  * inotify for the product's directory going away.
  *
- *   xmeasure -t TITLE -d DIR -l LOCATE [-m PROBE] [-s MS] [-W S] [-T S] [-o FILE]
- *            [-I FRAC] -- CMD...
+ *   xmeasure -t TITLE -d DIR -l LOCATE [-m PROBE] [-o FILE] [-I FRAC] -- CMD...
  *
  *   -t TITLE   the name of the top-level window to wait for (exact match)
  *   -d DIR     the directory whose removal the run waits for
- *   -l LOCATE  a shell command run once the window has settled; it gets
- *              XM_WINDOW (X window id) and XM_PID (the window's Unix process)
- *              in its environment and prints "X Y": where to click
+ *   -l LOCATE  a shell command run once the window has settled, with XM_WINDOW
+ *              (X window id) and XM_PID (the window's Unix process) in its
+ *              environment; it prints "X Y", where to click
  *   -m PROBE   a shell command run just before LOCATE; its first line of
  *              output is recorded as probe="..."
- *   -s MS      how long the window is left alone before the answer (1000)
- *   -W S       how long to wait for the window (30)
- *   -T S       how long to wait, after the answer, for exit and removal (10)
- *              (both times CLEARWICK_WAIT_FACTOR, where a slower machine
- *              sets it, as the tests' waits are)
  *   -o FILE    where CMD's output goes (default /dev/null)
- *   -I FRAC    before the launch and before the answer, wait (up to 10 s
- *              and 5 s) for the machine's CPUs to be at least FRAC idle
- *              over 100 ms (default 0.9; 0 does not wait)
+ *   -I FRAC    before the launch and before the answer, wait (up to 10 s and
+ *              5 s) for the CPUs to be at least FRAC idle over 100 ms
+ *              (default 0.9; 0 does not wait)
  *
- * CMD starts the program (wine ...). When the window is mapped, the tool
- * reads its _NET_WM_PID, which Wine sets to the Unix pid of the Windows
- * process that owns it: that process is the one measured, even when it is
- * not CMD itself (an NSIS uninstaller re-runs itself from a temporary copy).
- * The tool is a child subreaper, so such grandchildren become its children
- * and it collects their exit and their peak resident set (ru_maxrss).
+ * The window gets 30 s to appear and is then left alone for 1 s; the exit
+ * and the removal get 10 s after the answer. The time-outs are multiplied by
+ * CLEARWICK_WAIT_FACTOR, where a slower machine sets it, as the tests' are.
  *
- * The answer is a real click, made with XTest as xdotool makes it, but from
- * this process: xdotool sleeps 100 ms after the release before it exits, so
- * its exit says nothing about when the click happened. The answer's time is
- * when the X server has taken the button's release (XSync after it), which
- * is when a button's click fires.
+ * Wine sets the window's _NET_WM_PID to the Unix pid of the Windows process
+ * that owns it: that process is the one measured, even when it is not CMD
+ * (an NSIS uninstaller re-runs itself from a temporary copy). As a child
+ * subreaper, the tool collects such grandchildren's exit and ru_maxrss too.
+ *
+ * The answer is a real XTest click made here: xdotool sleeps 100 ms after the
+ * release before it exits, so its exit says nothing about the click. The
+ * answer's time is when the X server has taken the release (XSync), which is
+ * when a button's click fires.
  *
  * Prints one line of key=value pairs, times in ms:
  *   map     launch to MapNotify of the window
- *   exit    answer to the measured process's exit (-1: not within -T)
- *   gone    answer to DIR's removal (-1: not within -T)
+ *   exit    answer to the measured process's exit (-1: not in time)
+ *   gone    answer to DIR's removal (-1: not in time)
  *   rss_kib peak resident set of the measured process (its VmHWM at exit)
  *   hwm_kib its VmHWM at the answer, read from /proc
  *   done    1 when DIR no longer exists at the end
@@ -49,7 +44,6 @@
 #define _GNU_SOURCE
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -73,16 +67,14 @@ static Display *dpy;
 static int inotify_fd = -1, signal_fd = -1, pid_fd = -1;
 static sigset_t old_mask;
 
-static const char *title;
-static char dir_base[256];
+static const char *title, *dir_base;
 static double t_map = -1, t_gone = -1, t_target_exit = -1;
 static Window window;
 static pid_t target = -1;
 static long target_rss = -1;
 
 #define MAX_REAPED 256
-struct reap { pid_t pid; double t; long maxrss; };
-static struct reap reaped[MAX_REAPED];
+static struct reap { pid_t pid; double t; long maxrss; } reaped[MAX_REAPED];
 static int n_reaped;
 
 static double now_ms(void) {
@@ -93,37 +85,49 @@ static double now_ms(void) {
 
 static int ignore_x_errors(Display *d, XErrorEvent *e) { (void)d; (void)e; return 0; }
 
+/* W's property NAME if it is of TYPE, NULL otherwise; the caller XFrees it. */
+static unsigned char *property(Window w, const char *name, Atom type, unsigned long *n) {
+    Atom actual; int format; unsigned long after; unsigned char *data = NULL;
+    if (XGetWindowProperty(dpy, w, XInternAtom(dpy, name, False), 0, 1024, False, type, &actual,
+                           &format, n, &after, &data) == Success && data && actual == type)
+        return data;
+    if (data) XFree(data);
+    return NULL;
+}
+
 /* The window's name as UTF-8: _NET_WM_NAME if set, WM_NAME otherwise. */
 static int window_name_is(Window w, const char *want) {
-    Atom utf8 = XInternAtom(dpy, "UTF8_STRING", False);
-    Atom net_name = XInternAtom(dpy, "_NET_WM_NAME", False);
-    Atom type; int format; unsigned long n, after; unsigned char *data = NULL;
-    int match = 0;
-    if (XGetWindowProperty(dpy, w, net_name, 0, 1024, False, utf8, &type, &format, &n, &after,
-                           &data) == Success && data != NULL && type == utf8) {
-        match = strlen(want) == n && memcmp(data, want, n) == 0;
-        XFree(data);
-        return match;
-    }
-    if (data) XFree(data);
-    char *name = NULL;
-    if (XFetchName(dpy, w, &name) && name) {
-        match = strcmp(name, want) == 0;
-        XFree(name);
-    }
+    unsigned long n;
+    unsigned char *name = property(w, "_NET_WM_NAME", XInternAtom(dpy, "UTF8_STRING", False), &n);
+    if (!name) name = property(w, "WM_NAME", XA_STRING, &n);
+    const int match = name && strlen(want) == n && memcmp(name, want, n) == 0;
+    if (name) XFree(name);
     return match;
 }
 
 static pid_t window_pid(Window w) {
-    Atom net_pid = XInternAtom(dpy, "_NET_WM_PID", False);
-    Atom type; int format; unsigned long n, after; unsigned char *data = NULL;
-    pid_t pid = -1;
-    if (XGetWindowProperty(dpy, w, net_pid, 0, 1, False, XA_CARDINAL, &type, &format, &n, &after,
-                           &data) == Success && data != NULL && n == 1) {
-        pid = (pid_t)*(unsigned long *)data;
-    }
+    unsigned long n;
+    unsigned char *data = property(w, "_NET_WM_PID", XA_CARDINAL, &n);
+    const pid_t pid = data && n >= 1 ? (pid_t)*(unsigned long *)data : -1;
     if (data) XFree(data);
     return pid;
+}
+
+/* A number from /proc/PID/status, by its key; -1 when there is none. */
+static long proc_status(pid_t pid, const char *key) {
+    char path[64], line[256];
+    long value = -1;
+    snprintf(path, sizeof path, "/proc/%d/status", (int)pid);
+    FILE *f = fopen(path, "r");
+    if (!f) return -1;
+    const size_t len = strlen(key);
+    while (fgets(line, sizeof line, f))
+        if (strncmp(line, key, len) == 0 && line[len] == ':') {
+            value = atol(line + len + 1);
+            break;
+        }
+    fclose(f);
+    return value;
 }
 
 static const struct reap *find_reaped(pid_t pid) {
@@ -176,12 +180,7 @@ static void handle_children(void) {
         int status; struct rusage ru;
         pid_t pid = wait4(-1, &status, WNOHANG, &ru);
         if (pid <= 0) break;
-        if (n_reaped < MAX_REAPED) {
-            reaped[n_reaped].pid = pid;
-            reaped[n_reaped].t = t;
-            reaped[n_reaped].maxrss = ru.ru_maxrss;
-            n_reaped++;
-        }
+        if (n_reaped < MAX_REAPED) reaped[n_reaped++] = (struct reap){pid, t, ru.ru_maxrss};
     }
     note_target_exit();
 }
@@ -189,17 +188,8 @@ static void handle_children(void) {
 /* A process that is not ours (no subreaper path to us): its exit through a
  * pidfd, without its rusage. */
 static void watch_foreign_target(void) {
-    if (target <= 0 || find_reaped(target)) return;
-    char path[64];
-    snprintf(path, sizeof path, "/proc/%d/status", target);
-    FILE *f = fopen(path, "r");
-    if (!f) return;
-    char line[256]; pid_t ppid = -1;
-    while (fgets(line, sizeof line, f))
-        if (sscanf(line, "PPid: %d", &ppid) == 1) break;
-    fclose(f);
-    if (ppid == getpid()) return;
-    pid_fd = (int)syscall(SYS_pidfd_open, target, 0);
+    if (target > 0 && !find_reaped(target) && proc_status(target, "PPid") != getpid())
+        pid_fd = (int)syscall(SYS_pidfd_open, target, 0);
 }
 
 /* Runs the event loop until done() or the deadline; returns done(). */
@@ -224,15 +214,14 @@ static int pump(double deadline, int (*done)(void)) {
     }
 }
 
-static pid_t spawn(char *const argv[], int out_fd, int err_fd) {
+/* ARGV with OUT_FD as its output, and as its errors too with ERR_TOO. */
+static pid_t spawn(char *const argv[], int out_fd, int err_too) {
     pid_t pid = fork();
     if (pid < 0) { perror("fork"); exit(1); }
     if (pid == 0) {
         sigprocmask(SIG_SETMASK, &old_mask, NULL);
-        if (out_fd >= 0) dup2(out_fd, 1);
-        if (err_fd >= 0) dup2(err_fd, 2);
-        if (out_fd > 2) close(out_fd);
-        if (err_fd > 2 && err_fd != out_fd) close(err_fd);
+        dup2(out_fd, 1);
+        if (err_too) dup2(out_fd, 2);
         execvp(argv[0], argv);
         perror(argv[0]);
         _exit(127);
@@ -243,35 +232,19 @@ static pid_t spawn(char *const argv[], int out_fd, int err_fd) {
 static pid_t waiting_for;
 static int waited(void) { return find_reaped(waiting_for) != NULL; }
 
-/* Runs a helper to its end; its output (up to size) goes to out. */
-static int run_helper(char *const argv[], char *out, size_t size, double *t_end) {
-    int fds[2] = {-1, -1};
-    if (out && pipe(fds) != 0) { perror("pipe"); exit(1); }
-    waiting_for = spawn(argv, out ? fds[1] : -1, -1);
+/* Runs a shell command to its end; its output (up to SIZE) goes to OUT. */
+static int run_helper(const char *command, char *out, size_t size) {
+    char *argv[] = {"/bin/sh", "-c", (char *)command, NULL};
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) { perror("pipe"); exit(1); }
+    waiting_for = spawn(argv, fds[1], 0);
+    close(fds[1]);
     size_t used = 0;
-    if (out) {
-        close(fds[1]);
-        ssize_t n;
-        while (used + 1 < size && (n = read(fds[0], out + used, size - 1 - used)) > 0) used += n;
-        out[used] = '\0';
-        close(fds[0]);
-    }
-    pump(now_ms() + 60000, waited);
-    const struct reap *r = find_reaped(waiting_for);
-    if (t_end) *t_end = r ? r->t : now_ms();
-    return r != NULL;
-}
-
-static long vm_hwm_kib(pid_t pid) {
-    char path[64], line[256];
-    long kib = -1;
-    snprintf(path, sizeof path, "/proc/%d/status", pid);
-    FILE *f = fopen(path, "r");
-    if (!f) return -1;
-    while (fgets(line, sizeof line, f))
-        if (sscanf(line, "VmHWM: %ld", &kib) == 1) break;
-    fclose(f);
-    return kib;
+    ssize_t n;
+    while (used + 1 < size && (n = read(fds[0], out + used, size - 1 - used)) > 0) used += n;
+    out[used] = '\0';
+    close(fds[0]);
+    return pump(now_ms() + 60000, waited);
 }
 
 /* Busy and total jiffies of all CPUs, from /proc/stat's first line. */
@@ -311,29 +284,23 @@ static int finished(void) { return t_target_exit >= 0 && t_gone >= 0; }
 
 int main(int argc, char **argv) {
     const char *dir = NULL, *locate = NULL, *probe = NULL, *output = "/dev/null";
-    double settle = 1000, window_timeout = 30, answer_timeout = 10, idle_frac = 0.9;
+    double idle_frac = 0.9;
     int opt;
-    while ((opt = getopt(argc, argv, "+t:d:l:m:s:W:T:o:I:")) != -1) {
+    while ((opt = getopt(argc, argv, "+t:d:l:m:o:I:")) != -1) {
         switch (opt) {
             case 't': title = optarg; break;
             case 'd': dir = optarg; break;
             case 'l': locate = optarg; break;
             case 'm': probe = optarg; break;
-            case 's': settle = atof(optarg); break;
-            case 'W': window_timeout = atof(optarg); break;
-            case 'T': answer_timeout = atof(optarg); break;
             case 'o': output = optarg; break;
             case 'I': idle_frac = atof(optarg); break;
             default: return 2;
         }
     }
-    const char *factor = getenv("CLEARWICK_WAIT_FACTOR");
-    if (factor && atof(factor) > 0) {
-        window_timeout *= atof(factor);
-        answer_timeout *= atof(factor);
-    }
+    const char *factor_env = getenv("CLEARWICK_WAIT_FACTOR");
+    const double factor = factor_env && atof(factor_env) > 0 ? atof(factor_env) : 1;
     if (!title || !dir || !locate || optind >= argc) {
-        fprintf(stderr, "usage: xmeasure -t TITLE -d DIR -l LOCATE [-m PROBE] [-s MS] [-W S] [-T S] [-o FILE] [-I FRAC] -- CMD...\n");
+        fprintf(stderr, "usage: xmeasure -t TITLE -d DIR -l LOCATE [-m PROBE] [-o FILE] [-I FRAC] -- CMD...\n");
         return 2;
     }
 
@@ -343,11 +310,8 @@ int main(int argc, char **argv) {
     XSelectInput(dpy, DefaultRootWindow(dpy), SubstructureNotifyMask);
     XSync(dpy, False);
 
-    char dir_copy[4096], parent[4096];
-    snprintf(dir_copy, sizeof dir_copy, "%s", dir);
-    snprintf(dir_base, sizeof dir_base, "%s", basename(dir_copy));
-    snprintf(dir_copy, sizeof dir_copy, "%s", dir);
-    snprintf(parent, sizeof parent, "%s", dirname(dir_copy));
+    dir_base = basename(strdup(dir));
+    const char *parent = dirname(strdup(dir));
     inotify_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (inotify_fd < 0 || inotify_add_watch(inotify_fd, parent, IN_DELETE | IN_MOVED_FROM) < 0) {
         perror(parent);
@@ -365,18 +329,17 @@ int main(int argc, char **argv) {
     if (out_fd < 0) { perror(output); return 1; }
     int idle = wait_idle(idle_frac, 10000);
     const double t_launch = now_ms();
-    spawn(argv + optind, out_fd, out_fd);
-    if (!pump(t_launch + window_timeout * 1000, have_window)) {
+    spawn(argv + optind, out_fd, 1);
+    if (!pump(t_launch + 30000 * factor, have_window)) {
         printf("status=nowindow\n");
         return 3;
     }
     watch_foreign_target();
-    pump(now_ms() + settle, NULL);
+    pump(now_ms() + 1000, NULL);
 
     char probe_out[512] = "";
     if (probe) {
-        char *sh[] = {"/bin/sh", "-c", (char *)probe, NULL};
-        run_helper(sh, probe_out, sizeof probe_out, NULL);
+        run_helper(probe, probe_out, sizeof probe_out);
         probe_out[strcspn(probe_out, "\r\n")] = '\0';
     }
 
@@ -386,21 +349,20 @@ int main(int argc, char **argv) {
     setenv("XM_WINDOW", env_window, 1);
     setenv("XM_PID", env_pid, 1);
     char where[256] = "";
-    char *sh[] = {"/bin/sh", "-c", (char *)locate, NULL};
     int x, y;
-    if (!run_helper(sh, where, sizeof where, NULL) || sscanf(where, "%d %d", &x, &y) != 2) {
+    if (!run_helper(locate, where, sizeof where) || sscanf(where, "%d %d", &x, &y) != 2) {
         printf("status=nolocate map=%.1f\n", t_map - t_launch);
         return 4;
     }
     /* The probes' own processes are gone; let what they stirred settle. */
     idle = wait_idle(idle_frac, 5000) && idle;
-    /* The pointer goes there first and its arrival is handled, as a hand's
-     * would be, before the button goes down. */
+    /* The pointer arrives, and that is handled, before the button goes down,
+     * as with a hand. */
     XTestFakeMotionEvent(dpy, DefaultScreen(dpy), x, y, CurrentTime);
     XSync(dpy, False);
     pump(now_ms() + 150, NULL);
 
-    const long hwm = target > 0 ? vm_hwm_kib(target) : -1;
+    const long hwm = target > 0 ? proc_status(target, "VmHWM") : -1;
     XTestFakeButtonEvent(dpy, 1, True, CurrentTime);
     XSync(dpy, False);
     pump(now_ms() + 40, NULL);
@@ -408,7 +370,7 @@ int main(int argc, char **argv) {
     XSync(dpy, False);
     const double t_answer = now_ms();
 
-    pump(t_answer + answer_timeout * 1000, finished);
+    pump(t_answer + 10000 * factor, finished);
     note_target_exit();
 
     struct stat st;
