@@ -38,8 +38,10 @@ void ToUtf8(const char* ansi, char (&out)[3 * LF_FACESIZE]) {
     }
 }
 
-// What each of the stubs below does: tells the debugger, and fails as the
-// 9x stubs do.
+// Windows 95 to Me export these calls, but each only fails: the W calls,
+// and the security calls, as they have no ACLs. Each stub tells the
+// debugger, and has the real call's parameters and calling convention, so
+// the stack comes back as the caller left it.
 template <typename Result>
 Result NotImplemented(const char* name) {
     Say("%s: fails", name);
@@ -47,37 +49,18 @@ Result NotImplemented(const char* name) {
     return Result();
 }
 
-// Windows 95 to Me export these W calls, but each only fails.
-HWND WINAPI CreateDialogIndirectParamWStub(HINSTANCE, LPCDLGTEMPLATEW, HWND, DLGPROC, LPARAM) {
-    return NotImplemented<HWND>("CreateDialogIndirectParamW");
-}
-HWND WINAPI CreateWindowExWStub(DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE,
-                                LPVOID) {
-    return NotImplemented<HWND>("CreateWindowExW");
-}
-HFONT WINAPI CreateFontIndirectWStub(const LOGFONTW*) { return NotImplemented<HFONT>("CreateFontIndirectW"); }
-// They have no ACLs: the security calls are there, and fail the same way.
-BOOL WINAPI InitializeAclStub(PACL, DWORD, DWORD) { return NotImplemented<BOOL>("InitializeAcl"); }
-BOOL WINAPI AddAccessAllowedAceStub(PACL, DWORD, DWORD, PSID) {
-    return NotImplemented<BOOL>("AddAccessAllowedAce");
-}
-BOOL WINAPI InitializeSecurityDescriptorStub(PSECURITY_DESCRIPTOR, DWORD) {
-    return NotImplemented<BOOL>("InitializeSecurityDescriptor");
-}
-BOOL WINAPI SetSecurityDescriptorDaclStub(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL) {
-    return NotImplemented<BOOL>("SetSecurityDescriptorDacl");
-}
-// Same parameters and calling convention as the real calls, so the stack
-// comes back as the caller left it.
-static_assert(std::is_same_v<decltype(&CreateDialogIndirectParamWStub),
-                             decltype(&::CreateDialogIndirectParamW)>);
-static_assert(std::is_same_v<decltype(&CreateWindowExWStub), decltype(&::CreateWindowExW)>);
-static_assert(std::is_same_v<decltype(&CreateFontIndirectWStub), decltype(&::CreateFontIndirectW)>);
-static_assert(std::is_same_v<decltype(&InitializeAclStub), decltype(&::InitializeAcl)>);
-static_assert(std::is_same_v<decltype(&AddAccessAllowedAceStub), decltype(&::AddAccessAllowedAce)>);
-static_assert(std::is_same_v<decltype(&InitializeSecurityDescriptorStub),
-                             decltype(&::InitializeSecurityDescriptor)>);
-static_assert(std::is_same_v<decltype(&SetSecurityDescriptorDaclStub), decltype(&::SetSecurityDescriptorDacl)>);
+#define FAILING_STUB(Result, name, ...)                                               \
+    Result WINAPI name##Stub(__VA_ARGS__) { return NotImplemented<Result>(#name); } \
+    static_assert(std::is_same_v<decltype(&name##Stub), decltype(&::name)>);
+
+FAILING_STUB(HWND, CreateDialogIndirectParamW, HINSTANCE, LPCDLGTEMPLATEW, HWND, DLGPROC, LPARAM)
+FAILING_STUB(HWND, CreateWindowExW, DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU,
+             HINSTANCE, LPVOID)
+FAILING_STUB(HFONT, CreateFontIndirectW, const LOGFONTW*)
+FAILING_STUB(BOOL, InitializeAcl, PACL, DWORD, DWORD)
+FAILING_STUB(BOOL, AddAccessAllowedAce, PACL, DWORD, DWORD, PSID)
+FAILING_STUB(BOOL, InitializeSecurityDescriptor, PSECURITY_DESCRIPTOR, DWORD)
+FAILING_STUB(BOOL, SetSecurityDescriptorDacl, PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL)
 
 template <typename Fn>
 FARPROC AsFarProc(Fn fn) {
@@ -120,16 +103,12 @@ const char* BaseName(HMODULE module, char (&path)[MAX_PATH]) {
 }  // namespace
 
 extern "C" __declspec(dllexport) FARPROC WINAPI StandInGetProcAddress(HMODULE module, LPCSTR name) {
-    char path[MAX_PATH];
+    char path[MAX_PATH], shown[16];
     const char* moduleName = BaseName(module, path);
-    if (HIWORD(reinterpret_cast<UINT_PTR>(name)) == 0) {
-        const FARPROC real = GetProcAddress(module, name);
-        Say("GetProcAddress(%s, #%u): passed through, %s", moduleName,
-            static_cast<unsigned>(reinterpret_cast<UINT_PTR>(name)), real != nullptr ? "found" : "null");
-        return real;
-    }
+    const bool byOrdinal = HIWORD(reinterpret_cast<UINT_PTR>(name)) == 0;
+    if (byOrdinal) wsprintfA(shown, "#%u", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(name)));
     for (const Answer& answer : kAnswers) {
-        if (lstrcmpA(name, answer.name) != 0) continue;
+        if (byOrdinal || lstrcmpA(name, answer.name) != 0) continue;
         if (answer.stub != nullptr) {
             Say("GetProcAddress(%s, %s): a stub that fails with ERROR_CALL_NOT_IMPLEMENTED", moduleName,
                 name);
@@ -141,7 +120,8 @@ extern "C" __declspec(dllexport) FARPROC WINAPI StandInGetProcAddress(HMODULE mo
     }
     const FARPROC real = GetProcAddress(module, name);
     const DWORD error = GetLastError();
-    Say("GetProcAddress(%s, %s): passed through, %s", moduleName, name, real != nullptr ? "found" : "null");
+    Say("GetProcAddress(%s, %s): passed through, %s", moduleName, byOrdinal ? shown : name,
+        real != nullptr ? "found" : "null");
     SetLastError(error);
     return real;
 }
