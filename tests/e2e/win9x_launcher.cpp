@@ -1,19 +1,17 @@
-// Runs an unchanged clearwick.exe as Windows 95, 98 and Me would: with the
-// W calls it looks up failing with ERROR_CALL_NOT_IMPLEMENTED and the calls
-// 9x lacks not found (see win9x_standin.cpp for the whole table).
+// Runs an unchanged clearwick.exe as Windows 95, 98 and Me would: the W
+// calls it looks up fail with ERROR_CALL_NOT_IMPLEMENTED and the calls 9x
+// lacks are not found (win9x_standin.cpp has the whole table).
 //
 //   win9x_launcher [--fail-version] [--fail-window] <clearwick.exe, Windows or Unix path>
 //
-// It starts the exe as a program under debug. Once the loader has finished
-// (at the exe's entry point, before its first instruction) it loads
-// win9x_standin.dll, which lies beside the launcher, into the exe and
-// points the exe's imports of GetProcAddress and CreateFontIndirectA (and,
-// with --fail-version, GetVersionExA; with --fail-window,
-// CreateDialogIndirectParamA) at the DLL's stand-ins. Nothing of the
-// file changes: only the running image's import table. Then it lets the exe
-// run, prints every debug string (the stand-ins tell each answer) and ends
-// when the exe ends, with its exit code, so that waiting for the launcher
-// is waiting for the tool.
+// It debugs the exe and, at its entry point (the loader done, the first
+// instruction not yet run), loads win9x_standin.dll from beside the launcher
+// into it and points the exe's imports of GetProcAddress and
+// CreateFontIndirectA (with --fail-version also GetVersionExA, with
+// --fail-window CreateDialogIndirectParamA) at the DLL's stand-ins: only the
+// running image's import table changes, never the file. It prints every
+// debug string (the stand-ins tell each answer) and ends when the exe does,
+// with its exit code, so that waiting for the launcher is waiting for the tool.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -22,6 +20,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "../wine/probe_dll.h"
 
 namespace {
 
@@ -125,32 +125,16 @@ bool PatchImports(HANDLE process, BYTE* base, std::vector<Patch>& patches) {
     return all;
 }
 
-// Where each stand-in lies in the tool, which loaded the DLL at remoteBase:
-// an export's offset in the DLL is the same wherever it is loaded.
+// Where each stand-in lies in the tool, which loaded the DLL at remoteBase.
 bool FindStandIns(const std::string& dllPath, DWORD remoteBase, std::vector<Patch>& patches) {
-    const HMODULE local = LoadLibraryExA(dllPath.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
-    if (local == nullptr) return false;
     bool found = true;
     for (Patch& patch : patches) {
-        const FARPROC standIn = GetProcAddress(local, patch.standIn);
-        if (standIn == nullptr) {
-            Say("%s has no export %s", kDll, patch.standIn);
-            found = false;
-            continue;
-        }
-        patch.address = remoteBase + static_cast<DWORD>(reinterpret_cast<UINT_PTR>(standIn) -
-                                                        reinterpret_cast<UINT_PTR>(local));
+        patch.address =
+            static_cast<DWORD>(probe_dll::RemoteExport(dllPath.c_str(), remoteBase, patch.standIn));
+        if (patch.address == 0) Say("%s has no export %s", kDll, patch.standIn);
+        found = found && patch.address != 0;
     }
-    FreeLibrary(local);
     return found;
-}
-
-std::string WindowsPath(std::string path) {
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    return path;
 }
 
 }  // namespace
@@ -177,7 +161,7 @@ int main(int argc, char** argv) {
         std::printf("usage: win9x_launcher [--fail-version] [--fail-window] <clearwick.exe>\n");
         return 2;
     }
-    const std::string exe = WindowsPath(argv[arg]);
+    const std::string exe = wine_test::WindowsPath(argv[arg]);
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     std::string dllPath = self;
@@ -279,17 +263,15 @@ int main(int argc, char** argv) {
                 context.Eip = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(entry));
                 SetThreadContext(tool.hThread, &context);
                 SuspendThread(tool.hThread);
-                // kernel32 lies at the same address in every process.
-                void* remotePath = VirtualAllocEx(tool.hProcess, nullptr, dllPath.size() + 1,
-                                                  MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-                const auto loadLibrary = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
-                    GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
-                HANDLE thread = nullptr;
-                if (remotePath != nullptr && WriteProcessMemory(tool.hProcess, remotePath, dllPath.c_str(),
-                                                                dllPath.size() + 1, nullptr)) {
-                    thread = CreateRemoteThread(tool.hProcess, nullptr, 0, loadLibrary, remotePath, 0,
-                                                &loaderThread);
-                }
+                // Not probe_dll::LoadInto: the thread cannot run while this
+                // one waits for it instead of answering its debug events.
+                void* remotePath = probe_dll::CopyInto(tool.hProcess, dllPath.c_str(), dllPath.size() + 1);
+                const auto loadLibrary =
+                    reinterpret_cast<LPTHREAD_START_ROUTINE>(probe_dll::LoadLibraryAddress());
+                const HANDLE thread =
+                    remotePath == nullptr ? nullptr
+                                          : CreateRemoteThread(tool.hProcess, nullptr, 0, loadLibrary,
+                                                               remotePath, 0, &loaderThread);
                 if (thread == nullptr) {
                     abandon("cannot start a thread in the tool to load the DLL");
                     break;

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace wine_test {
 
@@ -28,6 +29,13 @@ bool WaitFor(Done done, DWORD milliseconds) {
         if (waited >= limit) return false;
         Sleep(50);
     }
+}
+
+// A Unix path (/...) on Wine's Z: drive; a Windows path stays as it is.
+inline std::string WindowsPath(std::string path) {
+    if (!path.empty() && path[0] == '/') path = "Z:" + path;
+    for (char& c : path) c = c == '/' ? '\\' : c;
+    return path;
 }
 
 inline int failures = 0;

@@ -2,14 +2,14 @@
 // exports run there, on a thread of their own: fonts are GDI objects of the
 // process that made them, and a message whose lParam points at data must be
 // sent from inside the process to arrive whole. Used by form2_window_test
-// and by the end-to-end tests' window_probe.
+// and the end-to-end tests' window_probe; win9x_launcher loads its own DLL.
 #pragma once
 
 #include <windows.h>
 
-#include "wine/check.h"
-
 #include <cstring>
+
+#include "check.h"
 
 namespace probe_dll {
 
@@ -41,20 +41,34 @@ inline DWORD RunRemote(HANDLE process, UINT_PTR start, void* parameter) {
     return code;
 }
 
-// A copy of size bytes of data in process's memory.
+// A copy of size bytes of data in process's memory, or null.
 inline void* CopyInto(HANDLE process, const void* data, size_t size) {
     void* copy = VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    if (copy != nullptr) WriteProcessMemory(process, copy, data, size, nullptr);
-    return copy;
+    return copy != nullptr && WriteProcessMemory(process, copy, data, size, nullptr) ? copy : nullptr;
+}
+
+// LoadLibraryA's address here, and in every process: kernel32 lies at the
+// same address in all of them.
+inline UINT_PTR LoadLibraryAddress() {
+    return reinterpret_cast<UINT_PTR>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
 }
 
 // LoadLibraryA(name) run in process: the module's address there, or 0.
-// kernel32 lies at the same address in every process, so LoadLibraryA's
-// address here is its address there too.
 inline DWORD LoadInto(HANDLE process, const char* name) {
-    const UINT_PTR loadLibrary = reinterpret_cast<UINT_PTR>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
-    return RunRemote(process, loadLibrary, CopyInto(process, name, std::strlen(name) + 1));
+    return RunRemote(process, LoadLibraryAddress(), CopyInto(process, name, std::strlen(name) + 1));
+}
+
+// Where the export `name` of the DLL at path `dll` lies in a process that
+// loaded the DLL at `base`, or 0: its offset is the same wherever it is loaded.
+inline UINT_PTR RemoteExport(const char* dll, UINT_PTR base, const char* name) {
+    const HMODULE local = LoadLibraryExA(dll, nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    const FARPROC here = local != nullptr ? GetProcAddress(local, name) : nullptr;
+    const UINT_PTR at = here == nullptr ? 0
+                                        : base + (reinterpret_cast<UINT_PTR>(reinterpret_cast<void*>(here)) -
+                                                  reinterpret_cast<UINT_PTR>(local));
+    if (local != nullptr) FreeLibrary(local);
+    return at;
 }
 
 // Runs the DLL's export `name` in process, where the DLL (whose full path is
@@ -62,19 +76,11 @@ inline DWORD LoadInto(HANDLE process, const char* name) {
 // back afterwards. The export's exit code, or 0xFFFFFFFF when it could not
 // be run.
 inline DWORD Call(HANDLE process, UINT_PTR base, const char* dll, const char* name, void* data, size_t size) {
-    // The export's offset in the DLL is the same wherever it is loaded.
-    const HMODULE local = LoadLibraryExA(dll, nullptr, DONT_RESOLVE_DLL_REFERENCES);
-    const FARPROC here = local != nullptr ? GetProcAddress(local, name) : nullptr;
+    const UINT_PTR start = base != 0 ? RemoteExport(dll, base, name) : 0;
     void* remote = CopyInto(process, data, size);
-    DWORD code = 0xFFFFFFFF;
-    if (base != 0 && here != nullptr && remote != nullptr) {
-        code = RunRemote(process,
-                         base + (reinterpret_cast<UINT_PTR>(reinterpret_cast<void*>(here)) -
-                                 reinterpret_cast<UINT_PTR>(local)),
-                         remote);
-        ReadProcessMemory(process, remote, data, size, nullptr);
-    }
-    if (local != nullptr) FreeLibrary(local);
+    if (start == 0 || remote == nullptr) return 0xFFFFFFFF;
+    const DWORD code = RunRemote(process, start, remote);
+    ReadProcessMemory(process, remote, data, size, nullptr);
     return code;
 }
 
