@@ -1,53 +1,29 @@
 #!/usr/bin/env bash
-# Benchmarks clearwick.exe against the floor (bench/floor.cpp, the least that
-# can do the same job, built as clearwick.exe is: no C run-time), the same
-# floor on mingw-w64's C run-time, and an NSIS uninstaller doing the same job
-# (bench/peer.nsi), under Wine, and prints the figures as Markdown tables.
+# Benchmarks clearwick.exe under Wine against the floor (bench/floor.cpp, the
+# least that does the same job, built as clearwick.exe is: no C run-time),
+# the same floor on mingw-w64's C run-time (floor-crt: the run-time's cost),
+# the floor again as floor-2 (the table's noise) and an NSIS uninstaller
+# doing the same job (bench/peer.nsi); prints the figures as Markdown tables
+# and writes them to bench/RESULTS.md, which explains the method.
 #
 #   bench/run.sh [--load N] [ROUNDS]
 #
 # ROUNDS defaults to 7; recorded runs use 16. With --load, N CPU-bound
 # processes run beside every run, from the first round to the last, and
-# nothing waits for an idle machine: it is busy on purpose.
+# nothing waits for an idle machine: it is busy on purpose. Without it, a run
+# whose machine was busy before the launch or the answer (xmeasure -I) is
+# measured again, twice at most.
 #
-# Each round runs every program once (clearwick, floor, nsis, floor-2,
-# floor-crt, each round starting one further on): floor-2 is the floor again
-# under another name, so its ratio to the floor is the noise of the table;
-# floor-crt's ratio is what the C run-time costs. Without --load, a run
-# whose machine was busy with other work before the launch or the answer
-# (see xmeasure -I) is measured again, twice at most. Each run gets a fresh
-# 32-bit prefix (tests/wine/wine-lib.sh's wine_new_prefix) with the demo
-# product installed (the harness's demo_install); the product is started and
-# its window is up before the program under test starts as
-# C:\Program Files\Larkvane\clearwick.exe, the tool's own place, from that
-# folder, as a double click starts it. Nothing of the bench's own runs from
-# there: a Windows process holds its current folder open, and the removal's
-# rmdir would meet it. All of it under one Xvfb server.
+# Each run gets a fresh 32-bit prefix with the demo product installed and up;
+# the program runs as C:\Program Files\Larkvane\clearwick.exe, from that
+# folder, as a double click starts it. bench/xmeasure.c times it. One more
+# untimed run of clearwick.exe and of each floor, under
+# WINEDEBUG=+pid,+loaddll, lists the DLLs each one's process loads.
 #
-# What is measured, from events rather than by polling (bench/xmeasure.c):
-#   (a) launch to the program's window being mapped on the X server;
-#   (b) the answer, a real click on the first button, to the exit of the
-#       process that owns the window;
-#   (c) the answer to the product's directory being gone (inotify);
-#   (d) the exe's size;
-#   (e) the peak working set of that process, as Wine reports it to
-#       GetProcessMemoryInfo (bench/RESULTS.md says why and how);
-# and whether the directory was really gone at the end (removals completed).
-# After the rounds, one more run of clearwick.exe and of each floor, untimed,
-# under WINEDEBUG=+pid,+loaddll lists the DLLs each one's process loads (the
-# harness's loaded_modules).
-#
-# Installs what it needs (scripts/install-deps.sh --bench: NSIS, Xlib and
-# XTest) and builds it (the win32 preset's clearwick.exe, the floors, the
-# peer, the tools) first. Writes the raw rows to build/bench/runs/, and the
-# latest tables, with the date, the core count, the load and Wine's version,
-# to bench/RESULTS.md. Not part of the tests: it takes minutes and its
-# figures are noisy by nature.
-#
-# It builds here, then measures where 32-bit Windows programs run: here, or,
-# on a host that cannot run them, in the emulated machine of
-# scripts/win32-run.sh. There every figure is many times a native one, and
-# RESULTS.md says so: only the ratios between the programs mean anything.
+# Installs what it needs (scripts/install-deps.sh --bench) and builds here,
+# then measures through scripts/win32-run.sh: here, or, on a host that runs
+# no 32-bit Windows programs, in its emulated machine, where only the ratios
+# between the programs mean anything. Raw rows go to build/bench/runs/.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -85,20 +61,17 @@ if [ "$built" = 0 ]; then
             bench/peer.nsi
     } >>"$log" 2>&1 || { say "build failed; see $log"; exit 1; }
 
-    # The floor must be built exactly as clearwick.exe is, or the comparison of
-    # sizes means nothing: the same compile flags, and the same link flags and
-    # libraries (the link command's options, without its files' names).
+    # Sizes compare only if the floor is built exactly as clearwick.exe is:
+    # the same compile flags, link options and libraries.
     compile_flags() { sed -n 's/^CXX_FLAGS = //p' "$1/flags.make"; }
     link_flags() {
-        sed -n '/-o /p' "$1/link.txt" | tr ' ' '\n' | grep -e '^-' |
-            grep -v -e '^-o$' -e '^-Wl,--out-implib,' -e '^-Wl,--whole-archive$' -e '^-Wl,--no-whole-archive$' \
-                -e '^-Wl,-Map='
+        sed -n '/-o /p' "$1/link.txt" | tr ' ' '\n' | grep -e '^-' | grep -v -e '^-o$' \
+            -e '^-Wl,--out-implib,' -e '^-Wl,--\(no-\)\?whole-archive$' -e '^-Wl,-Map='
         tr ' ' '\n' <"$1/linkLibs.rsp" | grep -e '^-l'
     }
     for what in compile_flags link_flags; do
-        if [ "$($what "$win32/CMakeFiles/clearwick.dir")" != "$($what "$out/CMakeFiles/floor.dir")" ]; then
-            say "The floor's ${what/_/ } differ from clearwick.exe's; update bench/CMakeLists.txt:"
-            diff <($what "$win32/CMakeFiles/clearwick.dir") <($what "$out/CMakeFiles/floor.dir") >&2 || true
+        if ! diff <($what "$win32/CMakeFiles/clearwick.dir") <($what "$out/CMakeFiles/floor.dir") >&2; then
+            say "The floor's ${what/_/ } (>) differ from clearwick.exe's (<); update bench/CMakeLists.txt"
             exit 1
         fi
     done
@@ -109,7 +82,6 @@ fi
 # --- Wine -------------------------------------------------------------------
 . tests/wine/wine-lib.sh
 . tests/e2e/harness.sh
-. bench/harness-extra.sh
 wine_dir=${CLEARWICK_WINE_DIR:-$out/wine}
 wine_root "$wine_dir"
 # A new template every run, so that it follows tests/wine/wine-lib.sh. Every
@@ -119,9 +91,9 @@ load_pids=()
 trap 'kill "${load_pids[@]}" 2>/dev/null; wine_cleanup' EXIT
 wine_start_display
 
-# The uninstaller is what the peer's installer writes: run it once.
+# The uninstaller is what the peer's installer writes: run it once. (It
+# quits from .onInit, which NSIS reports with a non-zero exit status.)
 wine_new_prefix bench-run
-# (It quits from .onInit, which NSIS reports with a non-zero exit status.)
 (cd "$out" && rm -f peer.exe && { wine peer-writer.exe >>"$log" 2>&1 || true; } && wineserver -w)
 [ -f "$out/peer.exe" ] || { say "the NSIS installer wrote no uninstaller; see $log"; exit 1; }
 wineserver -k >/dev/null 2>&1 || true
@@ -150,7 +122,18 @@ kind=.tsv
 # Named .partial until the last round is in, so that only complete runs
 # are ever compared.
 tsv=$out/runs/$stamp$kind.partial
-printf 'round\tprogram\tmap_ms\texit_ms\tgone_ms\tsize\tpeak_kib\thwm_kib\tprobe_peak_ws_kib\tprobe_private_kib\tdone\tidle\tload\n' >"$tsv"
+row() { local IFS=$'\t'; printf '%s\n' "$*" >>"$tsv"; }
+row round program map_ms exit_ms gone_ms size peak_kib hwm_kib probe_peak_ws_kib probe_private_kib \
+    done idle load
+
+# Ends the prefix's processes and the product's; the next run's
+# wine_new_prefix replaces the prefix.
+stop_wine() {
+    wineserver -k >/dev/null 2>&1 || true
+    [ -z "${E2E_PRODUCT_PID:-}" ] || wait "$E2E_PRODUCT_PID" 2>/dev/null || true
+    E2E_PRODUCT_PID=
+    _e2e_pids=()
+}
 
 # A fresh prefix with the demo product installed and up, and the program in
 # the tool's place; fails when the product would not start. Now and then the
@@ -158,7 +141,6 @@ printf 'round\tprogram\tmap_ms\texit_ms\tgone_ms\tsize\tpeak_kib\thwm_kib\tprobe
 # with status 2, CreateWindowExA failed): then once more, in another.
 prepare_run() {
     local label=$1 name=$2 exe=$3 attempt
-    E2E_CLOSE_LOG=$E2E_WORK/product-closes.txt
     for attempt in 1 2; do
         wine_new_prefix bench-run
         dir=$WINEPREFIX/$E2E_LARKVANE
@@ -167,93 +149,83 @@ prepare_run() {
         start_product >>"$log" 2>&1 && break
         [ "$attempt" = 1 ] || return 1
         printf '%s, %s: the product did not start; once more\n' "$label" "$name" >>"$log"
-        wineserver -k >/dev/null 2>&1 || true
-        bench_stop_product
+        stop_wine
     done
     # The prefix's own services are still starting; xmeasure then waits for
     # the machine to be idle before it starts the clock.
     sleep 0.5
 }
 
-# Ends what prepare_run started, once the run is over; the next run's
-# wine_new_prefix replaces the prefix.
 finish_run() {
-    local label=$1 name=$2
     if [ -d "$dir" ]; then
-        printf '%s\t%s\tleft in Larkvane: %s\n' "$label" "$name" "$(ls "$dir" | tr '\n' ' ')" >>"$log"
+        printf '%s\t%s\tleft in Larkvane: %s\n' "$1" "$2" "$(ls "$dir" | tr '\n' ' ')" >>"$log"
     fi
-    wineserver -k >/dev/null 2>&1 || true
-    bench_stop_product
-    rm -f "$E2E_CLOSE_LOG"
+    stop_wine
 }
 
-# run_program DEBUG ARG...: xmeasure ARG... with the program in the tool's
-# place, under WINEDEBUG=DEBUG and started from its folder; xmeasure and its
-# helpers stay in the bench's own. Its input is empty, not the bench's
-# terminal: given a terminal, Wine starts a console host beside even a GUI
-# program, in its folder, and the console host outlives it by a moment that
-# the script's rmdir met on the emulated machine ("Sharing violation").
+# run_program DEBUG TITLE CONTROL BOX ARG...: xmeasure ARG... on the program
+# in the tool's place, started from there under WINEDEBUG=DEBUG, answered with
+# a click on the centre of CONTROL (the harness's control_center). xmeasure
+# and its helpers stay in the bench's folder: a Windows process holds its
+# current folder open, and the removal's rmdir would meet it. The input is
+# empty: given a terminal, Wine starts a console host beside even a GUI
+# program, in its folder, and it outlived the program by a moment that the
+# script's rmdir met on the emulated machine ("Sharing violation").
 run_program() {
-    local debug=$1
-    shift
-    "$out/xmeasure" "$@" -- env -C "$dir" WINEDEBUG="$debug" \
+    local debug=$1 title=$2 locate
+    locate=$(printf "bash -c '. \"%s\"; control_center \"\$@\"' locate '%s' '%s' %s" \
+        "$repo/tests/e2e/harness.sh" "$2" "$3" "$4")
+    shift 4
+    "$out/xmeasure" -t "$title" -d "$dir" -l "$locate" "$@" -- env -C "$dir" WINEDEBUG="$debug" \
         wine 'C:\Program Files\Larkvane\clearwick.exe' </dev/null
 }
 
 # measure ROUND ENTRY ATTEMPT: one run of one program, fresh prefix,
-# product up, the program measured.
+# product up, the program measured; status 75 asks for another attempt.
 measure() {
     local round=$1 attempt=$3 name exe title control box
     IFS='|' read -r name exe title control box <<<"$2"
     if ! prepare_run "round $round" "$name" "$exe"; then
-        bench_record_failure "$round" "$name" "$exe" noproduct
+        record_failure "$round" "$name" "$exe" noproduct
         return
     fi
-
-    local line
-    line=$(run_program "$WINEDEBUG" -t "$title" -d "$dir" -o "$log" -I "$idle_frac" \
-        -m "wine '$out/memprobe.exe' '$title' 2>>'$log'" \
-        -l "$(bench_locate_cmd "$title" "$control" "$box")" 2>>"$log") || true
+    local line pair
+    line=$(run_program "$WINEDEBUG" "$title" "$control" "$box" -o "$log" -I "$idle_frac" \
+        -m "wine '$out/memprobe.exe' '$title' 2>>'$log'" 2>>"$log") || true
     printf '%s\t%s\t%s\n' "$round" "$name" "$line" >>"$log"
     finish_run "$round" "$name"
 
-    local status map exit gone rss hwm done idle probe
-    status=$(field status "$line")
-    if [ "$status" != ok ]; then
-        bench_record_failure "$round" "$name" "$exe" "${status:-failed}"
+    # xmeasure's key=value pairs, and memprobe's within its probe="...".
+    local -A f=()
+    line=${line//\"/}
+    for pair in ${line/probe=/}; do f[${pair%%=*}]=${pair#*=}; done
+    if [ "${f[status]:-}" != ok ]; then
+        record_failure "$round" "$name" "$exe" "${f[status]:-failed}"
         return
     fi
-    map=$(field map "$line"); exit=$(field exit "$line"); gone=$(field gone "$line")
-    rss=$(field rss_kib "$line"); hwm=$(field hwm_kib "$line"); done=$(field done "$line")
-    idle=$(field idle "$line")
-    if [ "$load" = 0 ] && [ "$idle" != 1 ] && [ "$attempt" -lt 3 ]; then
+    if [ "$load" = 0 ] && [ "${f[idle]}" != 1 ] && [ "$attempt" -lt 3 ]; then
         say "  round $round, $name: other work kept the machine busy; measuring again"
         return 75
     fi
-    probe=$(sed -n 's/.*probe="\(.*\)".*/\1/p' <<<"$line")
     # The peak is the larger of the peak at exit and the one read at the
     # answer: the kernel's counters are per CPU and may lag by a few pages.
-    local peak=$(( rss > hwm ? rss : hwm ))
-    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$round" "$name" "$map" "$exit" \
-        "$gone" "$(stat -c %s "$exe")" "$peak" "$hwm" "$(field peak_ws "$probe")" \
-        "$(field peak_pagefile "$probe")" "$done" "$idle" "$load" >>"$tsv"
-    say "  round $round, $name: launch→window ${map} ms, answer→exit ${exit} ms, answer→gone ${gone} ms, peak ${peak} KiB, removed=$done"
+    local peak=$(( f[rss_kib] > f[hwm_kib] ? f[rss_kib] : f[hwm_kib] ))
+    row "$round" "$name" "${f[map]}" "${f[exit]}" "${f[gone]}" "$(stat -c %s "$exe")" "$peak" \
+        "${f[hwm_kib]}" "${f[peak_ws]:-}" "${f[peak_pagefile]:-}" "${f[done]}" "${f[idle]}" "$load"
+    say "  round $round, $name: launch→window ${f[map]} ms, answer→exit ${f[exit]} ms," \
+        "answer→gone ${f[gone]} ms, peak ${peak} KiB, removed=${f[done]}"
 }
 
-bench_record_failure() {
-    wineserver -k >/dev/null 2>&1 || true
-    bench_stop_product
+record_failure() {
+    stop_wine
     say "  round $1, $2: $4 (see $log)"
-    printf '%s\t%s\t-1\t-1\t-1\t%s\t-1\t-1\t-1\t-1\t0\t0\t%s\n' "$1" "$2" "$(stat -c %s "$3")" "$load" >>"$tsv"
+    row "$1" "$2" -1 -1 -1 "$(stat -c %s "$3")" -1 -1 -1 -1 0 0 "$load"
 }
 
-field() { sed -n "s/.*\\b$1=\\([^ \"]*\\).*/\\1/p" <<<"$2"; }
-
-# One more run of a program, the same as a measured one but untimed and with
-# Wine's loaddll channel on, and the Windows process ID on every line, since
-# the script that the program starts writes to the same log: the DLLs and
-# drivers that its process loads from launch to exit, one a line, into
-# DLLS/NAME.txt, from DLLS/NAME/wine.log.
+# One more run of a program, untimed, with Wine's loaddll channel on and the
+# Windows process ID on every line, since the script that the program starts
+# writes to the same log: the DLLs and drivers that its process loads from
+# launch to exit, one a line, into DLLS/NAME.txt.
 list_dlls() {
     local name exe title control box
     IFS='|' read -r name exe title control box <<<"$1"
@@ -263,9 +235,8 @@ list_dlls() {
         return
     fi
     mkdir -p "$dlls/$name"
-    run_program +pid,+loaddll -I 0 -t "$title" -d "$dir" -o "$dlls/$name/wine.log" \
-        -l "$(bench_locate_cmd "$title" "$control" "$box")" >>"$log" 2>&1 ||
-        say "  DLLs of $name: the run failed (see $log)"
+    run_program +pid,+loaddll "$title" "$control" "$box" -I 0 -o "$dlls/$name/wine.log" \
+        >>"$log" 2>&1 || say "  DLLs of $name: the run failed (see $log)"
     finish_run DLLs "$name"
     E2E_WORK=$dlls/$name loaded_modules clearwick.exe | { grep -v '\.exe$' || true; } |
         sort -u >"$dlls/$name.txt"
@@ -282,9 +253,8 @@ fi
 say "Measuring $rounds rounds..."
 for round in $(seq 1 "$rounds"); do
     # Each round starts one program further on, so that every program takes
-    # every place in the order equally often (exactly, when ROUNDS is a
-    # multiple of the number of programs): with a fixed order, whatever
-    # follows a given program would always meet what that program left behind.
+    # every place equally often: with a fixed order, whatever follows a given
+    # program would always meet what that program left behind.
     for i in "${!programs[@]}"; do
         entry=${programs[$(( (i + round - 1) % ${#programs[@]} ))]}
         for attempt in 1 2 3; do
