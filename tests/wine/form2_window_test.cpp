@@ -3,33 +3,29 @@
 // UTF-16 text and position, the focus; then clicks Cancel with real mouse
 // input and checks that the process ended having changed nothing.
 //
-// Before the click it also looks from inside the running tool, through
-// control_fonts_probe.dll, which sits beside clearwick.exe: the tool must not
-// find that DLL by its bare name (its DLL search stays in the system folder),
-// though it loads it by its full path; and, run there, the DLL must find a
-// glyph for every character of each control's text in the control's font,
-// and the font's cell and the text's extent inside the control.
+// Before the click it looks from inside the tool too, through the
+// control_fonts_probe.dll beside clearwick.exe: the tool must not find that
+// DLL by its bare name (its DLL search stays in the system folder), though
+// it loads it by its full path; each control's font must have a glyph for
+// every character of its text, and the cell and the text's extent must fit
+// the control. Then the window's DPI changes ten times, between 96 and 144,
+// as on moves between monitors of those scales: after each, the layout
+// (client size, each control's place, size and font) must be a fresh
+// start's at that DPI, as a second instance shows it; the fonts held before
+// must be gone; WM_GETDPISCALEDSIZE must answer a fresh start's window size
+// and the window stand at the suggested place.
 //
-// Then, from inside too, the window's DPI changes ten times, to the other
-// of 96 and 144 and back, as Windows changes it when the window moves
-// between monitors of those scales. After each change the layout (client
-// size, each control's place, size and font height and face) must be the
-// one a fresh start at that DPI has, which a second instance started at the
-// other DPI shows; the fonts the controls held before must be gone; the
-// window must have answered WM_GETDPISCALEDSIZE with the size of a fresh
-// start's window and stand at the suggested place.
-//
-// Usage: form2_window_test <path of clearwick.exe, Unix or Windows> <dpi>
+// Usage: form2_window_test <clearwick.exe, Unix or Windows path> <dpi>
 //        [leaded | unwritable | twice]
-// - "leaded": the name Malgun Gothic stands for NanumGothic, a face with
-//   more line height than the label's box; the tool takes it before the
-//   test's usual NanumGothicCoding, and the controls must grow to fit it.
-// - "unwritable": C:\clearwick.bat is a folder and the test clicks OK
-//   instead: the tool must report that it cannot write the script, name the
-//   path, and end with a non-zero exit code once the report is dismissed.
-// - "twice": the same, but with another window active and OK pressed by two
-//   BM_CLICKs posted from outside, as automation tools press buttons: the
-//   removal must run once, and the report must keep the window from input.
+// - leaded: the name Malgun Gothic stands for NanumGothic, a face with more
+//   line height than the label's box, which the tool takes before the usual
+//   NanumGothicCoding; the controls must grow to fit it.
+// - unwritable: C:\clearwick.bat is a folder and OK is clicked: the tool
+//   must report that it cannot write the script, name the path, and end
+//   with a non-zero exit code once the report is dismissed.
+// - twice: the same, with another window active and OK pressed by two
+//   posted BM_CLICKs, as automation tools press buttons: the removal must
+//   run once, and the report must keep the window from input.
 #include <windows.h>
 
 #include "wine/check.h"
@@ -39,12 +35,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
 using wine_test::Scaled;
 using wine_test::WaitFor;
-
 
 const char* kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
@@ -76,34 +72,13 @@ const Expected kControls[] = {
 };
 
 void SetDpi(DWORD dpi) {
-    HKEY key;
-    if (RegCreateKeyA(HKEY_CURRENT_USER, "Control Panel\\Desktop", &key) == ERROR_SUCCESS) {
-        RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
-        RegCloseKey(key);
-    }
-}
-
-// As a system outside Korea has it: Malgun Gothic, no Gulim.
-void MapMalgunGothicToNanumGothic() {
-    HKEY key;
-    CHECK(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Wine\\Fonts\\Replacements", &key) == ERROR_SUCCESS);
-    RegSetValueExA(key, "Malgun Gothic", 0, REG_SZ, reinterpret_cast<const BYTE*>("NanumGothic"), 12);
-    RegCloseKey(key);
-}
-
-void SetAutorunValue() {
-    HKEY key;
-    CHECK(RegCreateKeyA(HKEY_LOCAL_MACHINE, kRunKey, &key) == ERROR_SUCCESS);
-    RegSetValueExA(key, "Glintfold", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
-    RegCloseKey(key);
+    CHECK(RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD, &dpi,
+                          sizeof dpi) == ERROR_SUCCESS);
 }
 
 bool HasAutorunValue() {
-    HKEY key;
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kRunKey, &key) != ERROR_SUCCESS) return false;
-    const bool found = RegQueryValueExA(key, "Glintfold", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return found;
+    return RegGetValueA(HKEY_LOCAL_MACHINE, kRunKey, "Glintfold", RRF_RT_ANY, nullptr, nullptr, nullptr) ==
+           ERROR_SUCCESS;
 }
 
 const char kProbeDll[] = "control_fonts_probe.dll";
@@ -149,20 +124,36 @@ std::string ProbeFonts(const Probe& probe) {
     return report;
 }
 
-// The tool's window of a process: the dialog with the label (a message box
-// has no control 100).
-struct FormSearch {
-    DWORD process;
-    HWND form;
-};
-
-BOOL CALLBACK NoteForm(HWND window, LPARAM parameter) {
-    FormSearch& search = *reinterpret_cast<FormSearch*>(parameter);
+BOOL CALLBACK NoteWindow(HWND window, LPARAM parameter) {
+    auto& found = *reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(parameter);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner != search.process || GetDlgItem(window, 100) == nullptr) return TRUE;
-    search.form = window;
-    return FALSE;
+    if (owner == found.first) found.second.push_back(window);
+    return TRUE;
+}
+
+// The process's top-level windows, top first.
+std::vector<HWND> WindowsOf(DWORD process) {
+    std::pair<DWORD, std::vector<HWND>> found = {process, {}};
+    EnumWindows(NoteWindow, reinterpret_cast<LPARAM>(&found));
+    return found.second;
+}
+
+// The process's message boxes on the screen: dialogs with their text in
+// control 0xFFFF. The tool's window has the controls 100 to 102 instead.
+std::vector<HWND> BoxesOf(DWORD process) {
+    std::vector<HWND> boxes;
+    for (const HWND window : WindowsOf(process)) {
+        if (ClassOf(window) == "#32770" && GetDlgItem(window, 0xFFFF) != nullptr && IsWindowVisible(window)) {
+            boxes.push_back(window);
+        }
+    }
+    return boxes;
+}
+
+HWND LastBoxOf(DWORD process) {
+    const std::vector<HWND> boxes = BoxesOf(process);
+    return boxes.empty() ? nullptr : boxes.back();
 }
 
 // Starts the tool; its window, once it is shown and a control has the focus
@@ -178,16 +169,18 @@ HWND StartTool(const std::string& exe, PROCESS_INFORMATION& process, GUITHREADIN
     }
     WaitForInputIdle(process.hProcess, Scaled(10000));
     gui.cbSize = sizeof gui;
-    FormSearch search = {process.dwProcessId, nullptr};
+    HWND form = nullptr;
     const bool up = WaitFor(
         [&] {
-            search.form = nullptr;
-            EnumWindows(NoteForm, reinterpret_cast<LPARAM>(&search));
-            return search.form != nullptr && IsWindowVisible(search.form) &&
-                   GetGUIThreadInfo(process.dwThreadId, &gui) && gui.hwndFocus != nullptr;
+            form = nullptr;
+            for (const HWND window : WindowsOf(process.dwProcessId)) {
+                if (form == nullptr && GetDlgItem(window, 100) != nullptr) form = window;  // not a box
+            }
+            return form != nullptr && IsWindowVisible(form) && GetGUIThreadInfo(process.dwThreadId, &gui) &&
+                   gui.hwndFocus != nullptr;
         },
         20000);
-    return up ? search.form : nullptr;
+    return up ? form : nullptr;
 }
 
 SIZE WindowSize(HWND window) {
@@ -234,33 +227,6 @@ void ChangeDpiBackAndForth(const Probe& probe, HWND form, const FreshLayout& sta
     }
 }
 
-// The tool's message boxes on the screen: windows of the dialog class with
-// their text in control 0xFFFF. The tool's window has the controls 100 to
-// 102 instead.
-struct Boxes {
-    DWORD process;
-    int count;
-    HWND box;  // the last one met
-};
-
-BOOL CALLBACK NoteBox(HWND window, LPARAM parameter) {
-    Boxes& boxes = *reinterpret_cast<Boxes*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == boxes.process && ClassOf(window) == "#32770" && GetDlgItem(window, 0xFFFF) != nullptr &&
-        IsWindowVisible(window)) {
-        ++boxes.count;
-        boxes.box = window;
-    }
-    return TRUE;
-}
-
-Boxes FindBoxes(DWORD processId) {
-    Boxes boxes = {processId, 0, nullptr};
-    EnumWindows(NoteBox, reinterpret_cast<LPARAM>(&boxes));
-    return boxes;
-}
-
 // A window of the test's own, made the active one.
 HWND ActivateAnotherWindow() {
     const HWND other = CreateWindowExA(0, "STATIC", "Another program", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
@@ -294,17 +260,19 @@ int main(int argc, char** argv) {
     const bool leaded = mode == "leaded";
     const bool twice = mode == "twice";
     const bool unwritable = mode == "unwritable" || twice;
-    std::string exe = argv[1];
-    if (exe[0] == '/') exe = "Z:" + exe;
-    for (char& c : exe) if (c == '/') c = '\\';
+    const std::string exe = wine_test::WindowsPath(argv[1]);
     const int dpi = std::atoi(argv[2]);
     // The texts must read right where the ANSI code page is not Korean.
     std::printf("ANSI code page %u\n", GetACP());
     CHECK(GetACP() != 949);
 
     SetDpi(static_cast<DWORD>(dpi));
-    if (leaded) MapMalgunGothicToNanumGothic();
-    SetAutorunValue();
+    // As a system outside Korea has it: Malgun Gothic, no Gulim.
+    if (leaded) {
+        CHECK(RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\Fonts\\Replacements", "Malgun Gothic",
+                              REG_SZ, "NanumGothic", 12) == ERROR_SUCCESS);
+    }
+    CHECK(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kRunKey, "Glintfold", REG_SZ, "x", 2) == ERROR_SUCCESS);
     DeleteFileA("C:\\clearwick.bat");
     if (unwritable) CHECK(CreateDirectoryA("C:\\clearwick.bat", nullptr));
 
@@ -387,27 +355,28 @@ int main(int argc, char** argv) {
         const HWND other = ActivateAnotherWindow();
         PostMessageA(GetDlgItem(form, 101), BM_CLICK, 0, 0);
         PostMessageA(GetDlgItem(form, 101), BM_CLICK, 0, 0);
-        WaitFor([&] { return FindBoxes(process.dwProcessId).count > 0; }, 10000);
+        WaitFor([&] { return LastBoxOf(process.dwProcessId) != nullptr; }, 10000);
         // A second removal would have shown its own box by now.
         Sleep(Scaled(1000));
-        std::printf("message boxes after two clicks: %d\n", FindBoxes(process.dwProcessId).count);
-        CHECK(FindBoxes(process.dwProcessId).count == 1);
+        const size_t boxes = BoxesOf(process.dwProcessId).size();
+        std::printf("message boxes after two clicks: %u\n", static_cast<unsigned>(boxes));
+        CHECK(boxes == 1);
         // The box keeps the window from input: a real click on Cancel, with
         // the box moved off it, does nothing.
         CHECK(!IsWindowEnabled(form));
-        SetWindowPos(FindBoxes(process.dwProcessId).box, nullptr, 0, 500, 0, 0,
+        SetWindowPos(LastBoxOf(process.dwProcessId), nullptr, 0, 500, 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         ClickButton(form, 102);
         Sleep(Scaled(500));
         CHECK(WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT);
-        CHECK(FindBoxes(process.dwProcessId).count == 1);
+        CHECK(BoxesOf(process.dwProcessId).size() == 1);
         DestroyWindow(other);
     } else if (unwritable) {
         ClickButton(form, 101);
     }
     if (unwritable) {
         HWND report = nullptr;
-        CHECK(WaitFor([&] { return (report = FindBoxes(process.dwProcessId).box) != nullptr; }, 10000));
+        CHECK(WaitFor([&] { return (report = LastBoxOf(process.dwProcessId)) != nullptr; }, 10000));
         CHECK(TextOf(report) == L"Clearwick");
         char text[1024] = "";
         GetDlgItemTextA(report, 0xFFFF, text, sizeof text);  // a message box's text
@@ -431,16 +400,12 @@ int main(int argc, char** argv) {
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
     std::printf("exit code %lu\n", exitCode);
-    if (unwritable) {
-        // What came before the write stays done; the folder is untouched.
-        CHECK(exitCode != 0 && exitCode != STILL_ACTIVE);
-        CHECK(!HasAutorunValue());
-        CHECK(GetFileAttributesA("C:\\clearwick.bat") == FILE_ATTRIBUTE_DIRECTORY);
-    } else {
-        CHECK(exitCode == 0);
-        CHECK(HasAutorunValue());
-        CHECK(GetFileAttributesA("C:\\clearwick.bat") == INVALID_FILE_ATTRIBUTES);
-    }
+    // Unwritable, what came before the write stays done and the folder is
+    // untouched; after Cancel, nothing has changed.
+    CHECK(unwritable ? exitCode != 0 && exitCode != STILL_ACTIVE : exitCode == 0);
+    CHECK(HasAutorunValue() == !unwritable);
+    CHECK(GetFileAttributesA("C:\\clearwick.bat") ==
+          (unwritable ? FILE_ATTRIBUTE_DIRECTORY : INVALID_FILE_ATTRIBUTES));
     TerminateProcess(process.hProcess, 1);  // only if the click was lost
 
     return wine_test::Finish();
