@@ -1,28 +1,24 @@
-// A DLL that form2_window_test (and the end-to-end tests' window_probe) load
-// into the running clearwick.exe; its exports run there, on a thread of
-// their own (see probe_dll.h). Fonts are GDI objects, which belong to the
-// process that made them, so what reads them has to run inside the tool.
+// A DLL that form2_window_test and window_probe load into the running
+// clearwick.exe; its exports run there, on a thread of their own (see
+// probe_dll.h): fonts belong to the process that made them. Each writes
+// UTF-8 into a buffer of 1024 bytes.
 //
-// ProbeControlFonts(report) measures each control's font: the face the font
-// mapper really chose for it, how many characters of the control's text
-// that face has no glyph for, and whether the font's cell height and the
-// text's extent fit in the control's client rectangle. It writes one line a
-// control into report, a buffer of at least 1024 bytes, in UTF-8, and
-// returns the number of characters without a glyph over all controls, plus
-// one for each control whose text would be clipped; a control it cannot
-// read counts 1000.
+// ProbeControlFonts(report): a line a control: the face the font mapper
+// really chose, how many characters of the text it has no glyph for, and
+// whether the font's cell and the text's extent fit the control's client
+// rectangle. Returns the characters without a glyph, plus one for each
+// clipped control and 1000 for each it cannot read.
 //
-// ProbeLayout(report) writes the window's layout into report (1024 bytes):
-// its client size, and each control's place and size in the client area and
-// its font's height and face. It returns 0, or 1000 without the window.
+// ProbeLayout(report): the client size, and each control's place and size
+// in the client area and its font's height and face.
 //
-// ChangeDpi(change), on a probe_dll::DpiChange, tells the window its DPI
-// has changed as Windows tells it: WM_GETDPISCALEDSIZE, then WM_DPICHANGED
-// with a suggested rectangle of the answered size, both sent from this
-// thread, so the window's own thread handles them and lParam points at data
-// of this process. It fills in the answers, which of the fonts the controls
-// held before still exist, and the layout after. It returns 0, or 1000
-// without the window.
+// ChangeDpi(probe_dll::DpiChange): WM_GETDPISCALEDSIZE, then WM_DPICHANGED
+// with a suggested rectangle of the answered size, as Windows tells a window
+// its DPI has changed; sent from here, so lParam points at data of the
+// tool's process. Fills in the answers, how many fonts the controls held
+// before still exist, and the layout after.
+//
+// Those two return 0, or 1000 without the window.
 #include <windows.h>
 
 #include "wine/probe_dll.h"
@@ -32,6 +28,8 @@ namespace {
 constexpr int kFirstId = 100;  // the label, OK and Cancel
 constexpr int kControls = 3;
 constexpr int kUnreadable = 1000;
+
+HFONT FontOf(HWND control) { return reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)); }
 
 struct Fit {
     int cell;      // the font's cell height
@@ -48,7 +46,7 @@ int MissingGlyphs(HWND control, WCHAR (&face)[LF_FACESIZE], int& length, Fit& fi
     length = control != nullptr ? GetWindowTextW(control, text, 128) : 0;
     if (length <= 0) return -1;
     // A control with no font set draws in the DC's own, the system font.
-    const HFONT font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    const HFONT font = FontOf(control);
     const HDC dc = GetDC(control);
     const HGDIOBJ old = font != nullptr ? SelectObject(dc, font) : nullptr;
     GetTextFaceW(dc, LF_FACESIZE, face);
@@ -75,29 +73,16 @@ void ToUtf8(const WCHAR* face, char (&out)[3 * LF_FACESIZE]) {
 }
 
 // The tool's window in this process: a dialog titled "Clearwick" with the
-// label (a message box has no control 100). A second instance of the tool
-// has a window of the same title.
-BOOL CALLBACK NoteForm(HWND window, LPARAM found) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    char className[16] = "", title[16] = "";
-    GetClassNameA(window, className, sizeof className);
-    GetWindowTextA(window, title, sizeof title);
-    if (process != GetCurrentProcessId() || lstrcmpA(className, "#32770") != 0 ||
-        lstrcmpA(title, "Clearwick") != 0 || GetDlgItem(window, kFirstId) == nullptr) {
-        return TRUE;
-    }
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-}
-
+// label (a message box has no control 100); a second instance of the tool
+// has one of the same title.
 HWND FindForm() {
-    HWND form = nullptr;
-    EnumWindows(NoteForm, reinterpret_cast<LPARAM>(&form));
-    return form;
+    for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, "#32770", "Clearwick")) != nullptr;) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId() && GetDlgItem(window, kFirstId) != nullptr) return window;
+    }
+    return nullptr;
 }
-
-HFONT FontOf(HWND control) { return reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)); }
 
 void WriteLayout(HWND form, char* out) {
     RECT client = {};
