@@ -76,7 +76,8 @@ void ToUtf8(const WCHAR* face, char (&out)[3 * LF_FACESIZE]) {
 // label (a message box has no control 100); a second instance of the tool
 // has one of the same title.
 HWND FindForm() {
-    for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, "#32770", "Clearwick")) != nullptr;) {
+    HWND window = nullptr;
+    while ((window = FindWindowExA(nullptr, window, "#32770", "Clearwick")) != nullptr) {
         DWORD process = 0;
         GetWindowThreadProcessId(window, &process);
         if (process == GetCurrentProcessId() && GetDlgItem(window, kFirstId) != nullptr) return window;

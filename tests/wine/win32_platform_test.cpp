@@ -7,7 +7,8 @@
 #include "wine/check.h"
 
 #include <cstdio>
-#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "platform/win32_platform.h"
@@ -18,7 +19,6 @@ namespace {
 
 using namespace clearwick;
 
-
 constexpr const char* kTestKey = "SOFTWARE\\ClearwickTest";
 
 void SetValue(HKEY key, const char* name) {
@@ -26,11 +26,8 @@ void SetValue(HKEY key, const char* name) {
 }
 
 bool HasValue(const char* subKey, const char* name) {
-    HKEY key;
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, subKey, &key) != ERROR_SUCCESS) return false;
-    const bool found = RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return found;
+    return RegGetValueA(HKEY_LOCAL_MACHINE, subKey, name, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
+           ERROR_SUCCESS;
 }
 
 bool HasKey(const char* subKey) {
@@ -41,14 +38,8 @@ bool HasKey(const char* subKey) {
 }
 
 std::string ReadFile(const char* path) {
-    std::string bytes;
-    if (FILE* f = std::fopen(path, "rb")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
-        std::fclose(f);
-    }
-    return bytes;
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void DeleteValueRemovesOnlyTheNamedValue(Win32Platform& platform) {
@@ -85,14 +76,6 @@ void DeleteKeyRemovesTheKey(Win32Platform& platform) {
     CHECK(HasKey(kTestKey));
 }
 
-void WriteOld(const char* path) {
-    if (FILE* f = std::fopen(path, "wb")) {
-        const std::string old(5000, 'Z');
-        std::fwrite(old.data(), 1, old.size(), f);
-        std::fclose(f);
-    }
-}
-
 // The file's DACL as text (SDDL), or "" where it cannot be read.
 std::string DaclOf(const char* path) {
     char buffer[4096];
@@ -121,7 +104,7 @@ void WriteTextFileReplacesWhateverIsThere(Win32Platform& platform) {
 
     // A longer file that anyone may change, marked read-only, hidden and
     // system, as a cleaner or a person may leave it.
-    WriteOld(path);
+    std::ofstream(path, std::ios::binary) << std::string(5000, 'Z');
     const std::string plainDacl = DaclOf(path);
     std::printf("DACL of a file made with a plain CreateFileA: %s\n", plainDacl.c_str());
     CHECK(HasEntryFor(plainDacl, "WD"));
