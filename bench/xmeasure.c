@@ -7,9 +7,8 @@
  *
  *   -t TITLE   the name of the top-level window to wait for (exact match)
  *   -d DIR     the directory whose removal the run waits for
- *   -l LOCATE  a shell command run once the window has settled, with XM_WINDOW
- *              (X window id) and XM_PID (the window's Unix process) in its
- *              environment; it prints "X Y", where to click
+ *   -l LOCATE  a shell command run once the window has settled; it prints
+ *              "X Y", where to click
  *   -m PROBE   a shell command run just before LOCATE; its first line of
  *              output is recorded as probe="..."
  *   -o FILE    where CMD's output goes (default /dev/null)
@@ -69,7 +68,6 @@ static sigset_t old_mask;
 
 static const char *title, *dir_base;
 static double t_map = -1, t_gone = -1, t_target_exit = -1;
-static Window window;
 static pid_t target = -1;
 static long target_rss = -1;
 
@@ -153,8 +151,7 @@ static void handle_x(void) {
         double t = now_ms();
         if (window_name_is(ev.xmap.window, title)) {
             t_map = t;
-            window = ev.xmap.window;
-            target = window_pid(window);
+            target = window_pid(ev.xmap.window);
         }
     }
 }
@@ -343,11 +340,6 @@ int main(int argc, char **argv) {
         probe_out[strcspn(probe_out, "\r\n")] = '\0';
     }
 
-    char env_window[32], env_pid[32];
-    snprintf(env_window, sizeof env_window, "0x%lx", (unsigned long)window);
-    snprintf(env_pid, sizeof env_pid, "%d", (int)target);
-    setenv("XM_WINDOW", env_window, 1);
-    setenv("XM_PID", env_pid, 1);
     char where[256] = "";
     int x, y;
     if (!run_helper(locate, where, sizeof where) || sscanf(where, "%d %d", &x, &y) != 2) {
