@@ -6,6 +6,8 @@
 //   glintfold_standin.exe <log file>
 #include <windows.h>
 
+#include <cstdlib>
+
 namespace {
 
 char g_logPath[MAX_PATH];
@@ -36,24 +38,10 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     }
 }
 
-// The command line is one path, quoted or not.
-void TakeLogPath(const char* commandLine) {
-    while (*commandLine == ' ') ++commandLine;
-    const bool quoted = *commandLine == '"';
-    if (quoted) ++commandLine;
-    int n = 0;
-    while (commandLine[n] != '\0' && n < MAX_PATH - 1 && !(quoted && commandLine[n] == '"')) {
-        g_logPath[n] = commandLine[n];
-        ++n;
-    }
-    while (n > 0 && !quoted && g_logPath[n - 1] == ' ') --n;
-    g_logPath[n] = '\0';
-}
-
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
-    TakeLogPath(commandLine);
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    if (__argc > 1) lstrcpynA(g_logPath, __argv[1], MAX_PATH);
 
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = WindowProc;
