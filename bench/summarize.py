@@ -3,21 +3,18 @@
 
     summarize.py RUN.tsv [PREVIOUS.tsv]
 
-RUN.tsv has one row per measured run (see bench/run.sh for the columns).
-Prints the figures (median, min and max of each measure), each program's
-ratio of medians to the floor's, Clearwick's figures against its targets,
-and, given the previous run's rows, how far each median moved since then.
-The DLLs come from RUN.loaddll/NAME.txt, one a line, where run.sh listed
-them from one WINEDEBUG=+pid,+loaddll run of each program.
+RUN.tsv has one row per measured run (bench/run.sh names the columns).
+Prints each measure's median, min and max, each program's ratio of medians to
+the floor's, Clearwick's figures against its targets, the DLLs each program
+loaded (RUN.loaddll/NAME.txt, one a line, from one WINEDEBUG=+pid,+loaddll
+run each) and, given the previous run's rows, how far each median moved.
 """
 import csv
 import os
 import statistics
 import sys
 
-TOOL = "clearwick"
-FLOOR = "floor"
-NOISE = "floor-2"
+TOOL, FLOOR, NOISE = "clearwick", "floor", "floor-2"
 ORDER = [TOOL, FLOOR, NOISE, "floor-crt", "nsis"]
 # (column, heading, unit); size is one figure per program, not per run.
 MEASURES = [
@@ -28,6 +25,7 @@ MEASURES = [
     ("peak_kib", "(e) peak working set", "KiB"),
     ("probe_private_kib", "(e′) PagefileUsage at the answer", "KiB"),
 ]
+HEADINGS = {c: h for c, h, _ in MEASURES}
 
 # Clearwick's targets against the bare floor. The times may be 1.10× the
 # floor's, or as far from it as floor-2 is, where that is further: no
@@ -48,20 +46,20 @@ def load(path):
 
 def values(rows, column):
     """The figures of one column, without the runs that did not reach it."""
-    out = []
-    for row in rows:
-        v = float(row[column])
-        if v >= 0:
-            out.append(v)
-    return out
+    return [v for v in (float(row[column]) for row in rows) if v >= 0]
+
+
+def median(vs):
+    return statistics.median(vs) if vs else None
 
 
 def medians(rows_by_program):
-    return {
-        p: {c: (statistics.median(values(rows, c)) if values(rows, c) else None)
-            for c, _, _ in MEASURES}
-        for p, rows in rows_by_program.items()
-    }
+    return {p: {c: median(values(rows, c)) for c, _, _ in MEASURES}
+            for p, rows in rows_by_program.items()}
+
+
+def removals(rows):
+    return f"{sum(int(r['done']) for r in rows)}/{len(rows)}"
 
 
 def fmt(v, column):
@@ -74,11 +72,22 @@ def ratio(a, b):
     return f"{a / b:.2f}×" if a is not None and b else "–"
 
 
+def table(heading, rows):
+    print("| " + " | ".join(heading) + " |")
+    print("|---" * len(heading) + "|")
+    for row in rows:
+        print("| " + " | ".join(row) + " |")
+
+
+def ratio_table(names, med, base):
+    """Each program's medians over those of BASE[program], where it has one."""
+    table(["program"] + [h for _, h, _ in MEASURES],
+          [[p] + [ratio(med[p][c], base[p][c]) for c, _, _ in MEASURES] for p in names if p in base])
+
+
 def loaded_dlls(path):
     """The DLLs (and drivers) that the program's process loaded, by lower-case
-    name, or None where there is no list or an empty one (the run failed)."""
-    if not os.path.exists(path):
-        return None
+    name, or None where the list is empty (the run failed)."""
     with open(path) as f:
         return {line.strip() for line in f if line.strip()} or None
 
@@ -87,16 +96,18 @@ def print_dlls(dlls):
     """Each program's DLLs against the floor's."""
     print("\nDLLs loaded by the program's process, from launch to exit "
           "(one WINEDEBUG=+loaddll run each, untimed).\n")
-    print("| program | DLLs | not loaded by the floor | loaded by the floor, not by it |")
-    print("|---|---|---|---|")
     base = dlls.get(FLOOR)
-    for p, names in dlls.items():
+
+    def cells(names):
         if names is None:
-            print(f"| {p} | – | – | – |")
-            continue
-        extra = ", ".join(sorted(names - base)) if base is not None else "–"
-        missing = ", ".join(sorted(base - names)) if base is not None else "–"
-        print(f"| {p} | {len(names)} | {extra or 'none'} | {missing or 'none'} |")
+            return ["–"] * 3
+        if base is None:
+            return [str(len(names)), "–", "–"]
+        return [str(len(names)), ", ".join(sorted(names - base)) or "none",
+                ", ".join(sorted(base - names)) or "none"]
+
+    table(["program", "DLLs", "not loaded by the floor", "loaded by the floor, not by it"],
+          [[p] + cells(names) for p, names in dlls.items()])
     if base is not None:
         print(f"\nThe floor's: {', '.join(sorted(base))}.")
 
@@ -106,68 +117,54 @@ def print_targets(run, med, dlls):
     median except the size."""
     if TOOL not in med or FLOOR not in med:
         return
-    print(f"\nClearwick against its targets (ratios of medians to the floor's; the times' limit "
-          f"is {TIME_LIMIT:.2f}× or {NOISE}'s distance from the floor, whichever is wider).\n")
-    print("| measure | target | clearwick | |")
-    print("|---|---|---|---|")
-    headings = {c: h for c, h, _ in MEASURES}
+    tool, floor = med[TOOL], med[FLOOR]
+    rows = []
 
     def row(what, target, figure, met):
-        verdict = "–" if met is None else ("met" if met else "**missed**")
-        print(f"| {what} | {target} | {figure} | {verdict} |")
+        rows.append([what, target, figure, "–" if met is None else ("met" if met else "**missed**")])
 
-    tool, floor = med[TOOL], med[FLOOR]
+    def within(c, limit):
+        return tool[c] / floor[c] <= limit if tool[c] is not None and floor[c] else None
+
     for c in TIMES:
-        limit = TIME_LIMIT
-        noise = med.get(NOISE, {}).get(c)
+        limit, noise = TIME_LIMIT, med.get(NOISE, {}).get(c)
         if noise is not None and floor[c]:
             limit = max(limit, 1 + abs(noise / floor[c] - 1))
         target = f"≤ {limit:.2f}×" + (f" ({NOISE}: {noise / floor[c]:.2f}×)" if limit > TIME_LIMIT else "")
-        met = tool[c] / floor[c] <= limit if tool[c] is not None and floor[c] else None
-        row(headings[c], target, ratio(tool[c], floor[c]), met)
+        row(HEADINGS[c], target, ratio(tool[c], floor[c]), within(c, limit))
     size = tool["size"]
-    row(headings["size"], f"≤ {SIZE_LIMIT} bytes", fmt(size, "size") + " bytes",
+    row(HEADINGS["size"], f"≤ {SIZE_LIMIT} bytes", fmt(size, "size") + " bytes",
         size <= SIZE_LIMIT if size is not None else None)
-    c = "peak_kib"
-    row(headings[c], f"≤ {PEAK_LIMIT:.2f}×", ratio(tool[c], floor[c]),
-        tool[c] / floor[c] <= PEAK_LIMIT if tool[c] is not None and floor[c] else None)
+    row(HEADINGS["peak_kib"], f"≤ {PEAK_LIMIT:.2f}×", ratio(tool["peak_kib"], floor["peak_kib"]),
+        within("peak_kib", PEAK_LIMIT))
     mine, base = dlls.get(TOOL), dlls.get(FLOOR)
-    if mine is not None and base is not None:
-        extra = sorted(mine - base)
-        row("DLLs loaded", "none the floor's process does not load", ", ".join(extra) or "none",
-            not extra)
-    else:
-        row("DLLs loaded", "none the floor's process does not load", "not listed", None)
-    done = sum(int(r["done"]) for r in run[TOOL])
-    row("removals completed", "every run", f"{done}/{len(run[TOOL])}", done == len(run[TOOL]))
+    extra = sorted(mine - base) if mine is not None and base is not None else None
+    row("DLLs loaded", "none the floor's process does not load",
+        "not listed" if extra is None else ", ".join(extra) or "none", None if extra is None else not extra)
+    row("removals completed", "every run", removals(run[TOOL]), all(int(r["done"]) for r in run[TOOL]))
+    print(f"\nClearwick against its targets (ratios of medians to the floor's; the times' limit "
+          f"is {TIME_LIMIT:.2f}× or {NOISE}'s distance from the floor, whichever is wider).\n")
+    table(["measure", "target", "clearwick", ""], rows)
 
 
-def programs(rows_by_program):
-    return [p for p in ORDER if p in rows_by_program] + sorted(
-        p for p in rows_by_program if p not in ORDER)
+def cell(vs, column):
+    if not vs:
+        return "–"
+    if column == "size":
+        return fmt(vs[0], column)
+    return f"{fmt(median(vs), column)} ({fmt(min(vs), column)}–{fmt(max(vs), column)})"
 
 
 def main():
     run = load(sys.argv[1])
     med = medians(run)
-    names = programs(run)
+    names = [p for p in ORDER if p in run] + sorted(p for p in run if p not in ORDER)
     rounds = max(len(r) for r in run.values())
 
     print(f"Figures over {rounds} rounds: median (min–max).\n")
-    print("| program | " + " | ".join(f"{h}, {u}" for _, h, u in MEASURES) + " | removals completed |")
-    print("|---" * (len(MEASURES) + 2) + "|")
-    for p in names:
-        cells = []
-        for c, _, _ in MEASURES:
-            vs = values(run[p], c)
-            if not vs:
-                cells.append("–")
-            elif c == "size":
-                cells.append(fmt(vs[0], c))
-            else:
-                cells.append(f"{fmt(statistics.median(vs), c)} ({fmt(min(vs), c)}–{fmt(max(vs), c)})")
-        done = sum(int(r["done"]) for r in run[p])
-        print(f"| {p} | " + " | ".join(cells) + f" | {done}/{len(run[p])} |")
+    table(["program"] + [f"{h}, {u}" for _, h, u in MEASURES] + ["removals completed"],
+          [[p] + [cell(values(run[p], c), c) for c, _, _ in MEASURES] + [removals(run[p])]
+           for p in names])
 
     all_rows = [r for rows in run.values() for r in rows]
     idle = sum(1 for r in all_rows if r.get("idle") == "1")
@@ -186,29 +183,18 @@ def main():
     if FLOOR in med:
         print(f"\nRatio of medians to the floor's ({NOISE} is the floor again: its ratio is the "
               f"noise; floor-crt is the floor on the C run-time: its ratio is the run-time's cost).\n")
-        print("| program | " + " | ".join(h for _, h, _ in MEASURES) + " |")
-        print("|---" * (len(MEASURES) + 1) + "|")
-        for p in names:
-            print(f"| {p} | " + " | ".join(ratio(med[p][c], med[FLOOR][c]) for c, _, _ in MEASURES) + " |")
+        ratio_table(names, med, {p: med[FLOOR] for p in names})
 
     logs = os.path.splitext(sys.argv[1])[0] + ".loaddll"
-    dlls = {}
-    if os.path.isdir(logs):
-        for p in names:
-            if os.path.exists(os.path.join(logs, p + ".txt")):
-                dlls[p] = loaded_dlls(os.path.join(logs, p + ".txt"))
+    dlls = {p: loaded_dlls(os.path.join(logs, p + ".txt")) for p in names
+            if os.path.exists(os.path.join(logs, p + ".txt"))}
     print_targets(run, med, dlls)
     if dlls:
         print_dlls(dlls)
 
     if len(sys.argv) > 2:
-        prev = medians(load(sys.argv[2]))
         print("\nThis run's medians over the previous run's.\n")
-        print("| program | " + " | ".join(h for _, h, _ in MEASURES) + " |")
-        print("|---" * (len(MEASURES) + 1) + "|")
-        for p in names:
-            if p in prev:
-                print(f"| {p} | " + " | ".join(ratio(med[p][c], prev[p][c]) for c, _, _ in MEASURES) + " |")
+        ratio_table(names, med, medians(load(sys.argv[2])))
 
 
 if __name__ == "__main__":
