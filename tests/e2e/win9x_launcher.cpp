@@ -76,13 +76,14 @@ struct Patch {
     const char* dll;
     const char* function;
     const char* standIn;  // the export of win9x_standin.dll
-    DWORD address = 0;    // of the stand-in in the tool
     bool done = false;
 };
 
-// Walks the image's import directory and writes each patch's address into
-// its slot of the import address table, which the loader has filled by now.
-bool PatchImports(HANDLE process, BYTE* base, std::vector<Patch>& patches) {
+// Walks the image's import directory and writes the address of each patch's
+// stand-in, in the DLL the tool loaded at module, into the import's slot of
+// the import address table, which the loader has filled by now.
+bool PatchImports(HANDLE process, BYTE* base, const std::string& dllPath, DWORD module,
+                  std::vector<Patch>& patches) {
     IMAGE_NT_HEADERS32 nt;
     if (!ReadNtHeaders(process, base, &nt)) return false;
     const IMAGE_DATA_DIRECTORY& imports = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
@@ -107,12 +108,15 @@ bool PatchImports(HANDLE process, BYTE* base, std::vector<Patch>& patches) {
             const std::string function = ReadString(process, base + thunk.u1.AddressOfData + 2);
             for (Patch& patch : patches) {
                 if (lstrcmpiA(dll.c_str(), patch.dll) != 0 || function != patch.function) continue;
+                const auto address =
+                    static_cast<DWORD>(probe_dll::RemoteExport(dllPath.c_str(), module, patch.standIn));
+                if (address == 0) Say("%s has no export %s", kDll, patch.standIn);
                 void* slot = base + descriptor.FirstThunk + i * sizeof(DWORD);
                 DWORD was = 0;
                 Read(process, slot, &was);
-                if (!Write(process, slot, &patch.address, sizeof patch.address)) return false;
+                if (address == 0 || !Write(process, slot, &address, sizeof address)) return false;
                 Say("import %s!%s: %#lx -> %s!%s at %#lx", dll.c_str(), function.c_str(), was, kDll,
-                    patch.standIn, patch.address);
+                    patch.standIn, address);
                 patch.done = true;
             }
         }
@@ -123,18 +127,6 @@ bool PatchImports(HANDLE process, BYTE* base, std::vector<Patch>& patches) {
         all = all && patch.done;
     }
     return all;
-}
-
-// Where each stand-in lies in the tool, which loaded the DLL at remoteBase.
-bool FindStandIns(const std::string& dllPath, DWORD remoteBase, std::vector<Patch>& patches) {
-    bool found = true;
-    for (Patch& patch : patches) {
-        patch.address =
-            static_cast<DWORD>(probe_dll::RemoteExport(dllPath.c_str(), remoteBase, patch.standIn));
-        if (patch.address == 0) Say("%s has no export %s", kDll, patch.standIn);
-        found = found && patch.address != 0;
-    }
-    return found;
 }
 
 }  // namespace
@@ -286,8 +278,7 @@ int main(int argc, char** argv) {
                     const DWORD module = event.u.ExitThread.dwExitCode;
                     if (module == 0) {
                         abandon(("the tool could not load " + dllPath).c_str());
-                    } else if (!FindStandIns(dllPath, module, patches) ||
-                               !PatchImports(tool.hProcess, base, patches)) {
+                    } else if (!PatchImports(tool.hProcess, base, dllPath, module, patches)) {
                         abandon("cannot point the exe's imports at the stand-ins");
                     } else {
                         Say("%s loaded at %#lx; the tool runs on", kDll, module);

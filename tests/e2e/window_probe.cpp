@@ -38,6 +38,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "wine/check.h"
 #include "wine/probe_dll.h"
@@ -62,21 +63,15 @@ void Print(const char* format, ...) {
 }
 
 // Tabs and line breaks in a text would break the record; show them escaped.
+// In UTF-8 their bytes are never part of another character.
 void WriteText(const wchar_t* text) {
-    wchar_t cleaned[1024];
-    int n = 0;
-    for (const wchar_t* p = text; *p != L'\0' && n < 1000; ++p) {
-        if (*p == L'\t' || *p == L'\r' || *p == L'\n') {
-            cleaned[n++] = L'\\';
-            cleaned[n++] = *p == L'\t' ? L't' : *p == L'\r' ? L'r' : L'n';
-        } else {
-            cleaned[n++] = *p;
-        }
-    }
-    cleaned[n] = L'\0';
     char utf8[4096];
-    const int size = WideCharToMultiByte(CP_UTF8, 0, cleaned, -1, utf8, sizeof utf8, nullptr, nullptr);
-    if (size > 0) Write(utf8);
+    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr) <= 0) return;
+    std::string escaped;
+    for (const char* p = utf8; *p != '\0'; ++p) {
+        escaped += *p == '\t' ? "\\t" : *p == '\r' ? "\\r" : *p == '\n' ? "\\n" : std::string(1, *p);
+    }
+    Write(escaped.c_str());
 }
 
 void WriteRect(const RECT& r) { Print("\t%ld\t%ld\t%ld\t%ld", r.left, r.top, r.right, r.bottom); }
@@ -202,13 +197,9 @@ int Show(const wchar_t* title, bool box) {
 
     GUITHREADINFO thread = {};
     thread.cbSize = sizeof thread;
-    const DWORD threadId = GetWindowThreadProcessId(window, nullptr);
-    int focusId = 0;
-    if (GetGUIThreadInfo(threadId, &thread) && thread.hwndFocus != nullptr &&
-        thread.hwndFocus != window) {
-        focusId = GetDlgCtrlID(thread.hwndFocus);
-    }
-    Print("focus\t%d\n", focusId);
+    const bool known = GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &thread);
+    const HWND focus = known && thread.hwndFocus != window ? thread.hwndFocus : nullptr;
+    Print("focus\t%d\n", focus != nullptr ? GetDlgCtrlID(focus) : 0);
 
     int x = 0, y = 0;
     if ((style & WS_SYSMENU) && !IsIconic(window) && FindTitleButton(window, HTCLOSE, &x, &y)) {
