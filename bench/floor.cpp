@@ -1,15 +1,11 @@
-// The floor: the least a program can do and still do Clearwick's job. One
-// window with the same question, the same two buttons, fonts, colours and
-// layout; on the first button, the removal with direct Win32 calls and no
-// layer in between. It carries the same icon, version record and manifest,
-// so that its size and Clearwick's differ only by code.
-//
-// It is built with the toolchain and flags clearwick.exe is built with,
-// without a C run-time: it starts at its own WinMainCRTStartup and ends in
-// ExitProcess. Built with FLOOR_WITH_CRT, it is the same program on top of
-// mingw-w64's C run-time (WinMain), which shows what the run-time costs.
-// It only ever runs on the NT family (under Wine), so it calls the W
-// functions directly.
+// The floor: the least a program can do and still do Clearwick's job. The
+// same question, buttons, fonts, colours and layout in one window; on the
+// first button, the removal in direct Win32 calls. It carries the same icon,
+// version record and manifest, so that its size and Clearwick's differ only
+// by code. Built as clearwick.exe is, it has no C run-time: it starts at its
+// own WinMainCRTStartup and ends in ExitProcess. With FLOOR_WITH_CRT it is
+// the same program on mingw-w64's C run-time (WinMain). It only runs on the
+// NT family, so it calls the W functions directly.
 #include <windows.h>
 
 namespace {
@@ -19,10 +15,9 @@ const wchar_t kQuestion[] =
     L"\uC0AD\uC81C\uD558\uC2DC\uACA0\uC2B5\uB2C8\uAE4C?";
 const wchar_t kOk[] = L"\uD655\uC778";
 const wchar_t kCancel[] = L"\uCDE8\uC18C";
-// The face is named outright, the least work that draws readable Hangul on
-// the benchmark's machine: Wine maps GulimChe there to Droid Sans Fallback,
-// which has no Hangul glyphs, and NanumGothicCoding (from fonts-nanum) is the
-// face Clearwick's own search picks there.
+// Named outright, the least that draws readable Hangul on the benchmark's
+// machine: there Wine maps GulimChe to Droid Sans Fallback, which has no
+// Hangul glyphs, and Clearwick's own search picks NanumGothicCoding.
 const wchar_t kHangulFace[] = L"NanumGothicCoding";
 
 const char kScript[] =
@@ -76,9 +71,8 @@ void Remove() {
     WriteFile(file, kScript, sizeof kScript - 1, &written, nullptr);
     CloseHandle(file);
 
-    // Out of the product's folder first: a process's current directory keeps
-    // its folder from being removed. WinExec, as Clearwick starts it: in
-    // kernel32, so nothing more is loaded for it.
+    // Out of the product's folder: a process's current folder cannot be
+    // removed. WinExec, as Clearwick starts it: in kernel32, it loads nothing.
     SetCurrentDirectoryA("C:\\");
     WinExec("c:\\clearwick.bat", SW_SHOWMINIMIZED);
     ExitProcess(0);

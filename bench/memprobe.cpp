@@ -1,13 +1,7 @@
-// What Windows reports about another program's memory, for the benchmark's
-// check that the figure it records is the one GetProcessMemoryInfo gives.
-//
-//   memprobe <title>
-//
-// Finds the top-level window with exactly that title and prints, for the
-// process that owns it, one line of KiB figures:
-//   pid=<id> peak_ws=<PeakWorkingSetSize> ws=<WorkingSetSize>
-//   private=<PrivateUsage> peak_pagefile=<PeakPagefileUsage>
-// Exits with 1 when there is no such window or the query fails.
+// memprobe TITLE: what GetProcessMemoryInfo reports for the process that
+// owns the top-level window TITLE, in KiB, on one line (pid= peak_ws= ws=
+// private= peak_pagefile=), so that the bench can check its own figure
+// against Windows'. Exits with 1 when there is no such window or no answer.
 #include <windows.h>
 #include <psapi.h>
 

@@ -1,12 +1,8 @@
-; The peer: an uninstaller for Glintfold made with NSIS, written the way NSIS
-; users write one. It asks its question in un.onInit and does the job in the
-; Uninstall section; with no pages and a silent uninstall, the question is
-; its only window.
-;
-; makensis makes installers; an uninstaller is what an installer writes with
-; WriteUninstaller. So this script builds a small installer that writes the
-; uninstaller next to itself and quits: bench/run.sh runs it once under Wine,
-; and the uninstaller it writes is the peer.
+; The peer: an uninstaller for Glintfold made with NSIS, as NSIS users write
+; one. It asks in un.onInit and does the job in the Uninstall section; with no
+; pages and a silent uninstall, the question is its only window. makensis
+; makes installers, so this one only writes the uninstaller (WriteUninstaller)
+; beside itself and quits; bench/run.sh runs it once under Wine.
 ;
 ;   makensis -INPUTCHARSET UTF8 -DOUTFILE=writer.exe -DUNINSTALLER=peer.exe peer.nsi
 
