@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command where 32-bit Windows programs run under Wine.
 #
-#   scripts/win32-run.sh COMMAND [ARG...]
+#   scripts/win32-run.sh [--machines] COMMAND [ARG...]
 #
 # Where this host runs i386 code, COMMAND runs here. Where it does not (its
 # kernel's 32-bit emulation is off, so neither Wine's 32-bit loader nor its
@@ -15,14 +15,26 @@
 # log is build/guest/console.log. Build on the host: compilers are slow
 # there.
 #
+# --machines: COMMAND shares out its work by CLEARWICK_SHARD, K,,N (a ctest
+# -I range: every Nth test from the Kth). Each machine emulates its CPUs on
+# one host thread, so a host of N cores runs N machines, each with a share;
+# here, COMMAND runs once, with 1,,1.
+#
 # CLEARWICK_GUEST=1      the emulated machine even where i386 code runs here
 # CLEARWICK_GUEST_CACHE  the machine's cache (~/.cache/clearwick-guest)
+# CLEARWICK_GUEST_MACHINES  how many machines --machines runs (the cores)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
 
+machines=1
+if [ "${1:-}" = --machines ]; then
+    shift
+    export CLEARWICK_SHARD=${CLEARWICK_SHARD:-1,,1}
+    [ -n "${CLEARWICK_GUEST_MACHINE:-}" ] || machines=${CLEARWICK_GUEST_MACHINES:-$(nproc)}
+fi
 if [ $# -eq 0 ]; then
-    echo "usage: scripts/win32-run.sh COMMAND [ARG...]" >&2
+    echo "usage: scripts/win32-run.sh [--machines] COMMAND [ARG...]" >&2
     exit 2
 fi
 say() { printf 'win32-run: %s\n' "$*" >&2; }
@@ -165,8 +177,28 @@ if ! image_ok "$image"; then
 fi
 flock -u 8
 
+# --- Several machines, each a share of the work: this script again -----------
+if [ "$machines" -gt 1 ]; then
+    # 12 GiB of memory each, mostly never touched.
+    memory=$(awk '/^MemAvailable:/ { print int($2 / 1024 / 1024 / 7) }' /proc/meminfo)
+    [ "$machines" -le "$memory" ] || machines=$((memory > 1 ? memory : 1))
+fi
+if [ "$machines" -gt 1 ]; then
+    pids=()
+    trap 'kill "${pids[@]}" 2>/dev/null || true' EXIT
+    for k in $(seq "$machines"); do
+        CLEARWICK_GUEST_MACHINE=$k CLEARWICK_SHARD=$k,,$machines "$0" --machines "$@" \
+            > >(sed -u "s/^/[$k] /") 2>&1 &
+        pids+=("$!")
+    done
+    status=0
+    for pid in "${pids[@]}"; do wait "$pid" || status=$?; done
+    pids=()
+    exit "$status"
+fi
+
 # --- One session --------------------------------------------------------------
-run=$repo/build/guest
+run=$repo/build/guest${CLEARWICK_GUEST_MACHINE:+/$CLEARWICK_GUEST_MACHINE}
 rm -rf "$run/session"
 mkdir -p "$run/session"
 
@@ -238,14 +270,16 @@ SESSION
 # The disk of Wine's templates, named after what makes them: the image and
 # the recipe in tests/wine/wine-lib.sh. Making them takes minutes in the
 # machine. One run at a time uses it; another, meanwhile, makes its own.
-templates=$cache/templates-$({
+# Each of several machines has its own.
+recipe=$({
     echo "$key"
     (. "$repo/tests/wine/wine-lib.sh" && declare -f _wine_template_dir _wine_template wine_hive_add)
-} | sha256sum | cut -c1-16).img
+} | sha256sum | cut -c1-16)
+templates=$cache/templates-$recipe${CLEARWICK_GUEST_MACHINE:+-$CLEARWICK_GUEST_MACHINE}.img
 templates_drive=()
 exec 9>>"$templates.lock"
 if flock -n 9; then
-    find "$cache" -maxdepth 1 -name 'templates-*' ! -name "${templates##*/}*" -delete
+    find "$cache" -maxdepth 1 -name 'templates-*' ! -name "templates-$recipe*" -delete
     [ -f "$templates" ] || truncate -s 8G "$templates"
     templates_drive=(-drive "file=$templates,format=raw,if=virtio,cache=unsafe")
 else
@@ -310,7 +344,7 @@ qemu_pid=$!
 # A failure of the machine, with the end of its console log.
 die_console() {
     tail -n 20 "$run/console.log" >&2 2>/dev/null || true
-    die "$* (console: build/guest/console.log)"
+    die "$* (console: ${run#"$repo"/}/console.log)"
 }
 boot_limit=${CLEARWICK_GUEST_BOOT_TIMEOUT:-300}
 started=$SECONDS
