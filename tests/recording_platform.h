@@ -18,8 +18,7 @@ public:
     // --- what the calls answer -------------------------------------------
     // Top-level windows by title, in the order FindWindowA would meet them.
     std::vector<std::pair<std::string, WindowHandle>> windows;
-    long openStatus = 0;              // RegOpenKeyA
-    KeyHandle openedKey = 0x1234;     // what a successful open hands out
+    long openStatus = 0;              // RegOpenKeyA; a successful open hands out 0x1234
     long deleteValueStatus = 0;       // RegDeleteValueA
     long closeStatus = 0;             // RegCloseKey
     long deleteKeyStatus = 0;         // RegDeleteKeyA
@@ -46,7 +45,6 @@ public:
     std::map<std::string, std::string> files;
     // The record as the program handed it to GetVersionExA.
     OsVersionInfoA versionRequest{};
-    bool ended = false;
 
     WindowHandle FindWindowA(const char* className, const char* windowName) override {
         calls.push_back("FindWindowA(" + Text(className) + ", " + Text(windowName) + ")");
@@ -68,7 +66,7 @@ public:
 
     long RegOpenKeyA(KeyHandle key, const char* subKey, KeyHandle* result) override {
         calls.push_back("RegOpenKeyA(" + Hex(key) + ", " + Text(subKey) + ")");
-        if (openStatus == 0) *result = openedKey;
+        if (openStatus == 0) *result = 0x1234;
         return openStatus;
     }
 
@@ -116,14 +114,12 @@ public:
 
     void EndProgram() override {
         calls.push_back("EndProgram()");
-        ended = true;
     }
 
     void RuntimeError(Failure what, const char* path, ErrorCode error) override {
         static const char* const names[] = {"NoVersion", "WriteScript", "StartScript", "NoWindow"};
         calls.push_back(std::string("RuntimeError(") + names[static_cast<int>(what)] + ", " +
                         Text(path) + ", " + std::to_string(error) + ")");
-        ended = true;
     }
 
 private:
