@@ -1,29 +1,20 @@
 #!/usr/bin/env bash
 # Benchmarks clearwick.exe under Wine against the floor (bench/floor.cpp, the
-# least that does the same job, built as clearwick.exe is: no C run-time),
-# the same floor on mingw-w64's C run-time (floor-crt: the run-time's cost),
-# the floor again as floor-2 (the table's noise) and an NSIS uninstaller
-# doing the same job (bench/peer.nsi); prints the figures as Markdown tables
-# and writes them to bench/RESULTS.md, which explains the method.
+# least that does the same job, built as clearwick.exe is), the floor on
+# mingw-w64's C run-time (floor-crt: the run-time's cost), the floor again as
+# floor-2 (the table's noise) and an NSIS uninstaller (bench/peer.nsi). Prints
+# the tables and writes them to bench/RESULTS.md, which explains the method;
+# raw rows go to build/bench/runs/.
 #
 #   bench/run.sh [--load N] [ROUNDS]
 #
 # ROUNDS defaults to 7; recorded runs use 16. With --load, N CPU-bound
-# processes run beside every run, from the first round to the last, and
-# nothing waits for an idle machine: it is busy on purpose. Without it, a run
-# whose machine was busy before the launch or the answer (xmeasure -I) is
-# measured again, twice at most.
+# processes run beside every run and nothing waits for an idle machine.
+# Without it, a run whose machine was busy before the launch or the answer
+# (xmeasure -I) is measured again, twice at most.
 #
-# Each run gets a fresh 32-bit prefix with the demo product installed and up;
-# the program runs as C:\Program Files\Larkvane\clearwick.exe, from that
-# folder, as a double click starts it. bench/xmeasure.c times it. One more
-# untimed run of clearwick.exe and of each floor, under
-# WINEDEBUG=+pid,+loaddll, lists the DLLs each one's process loads.
-#
-# Installs what it needs (scripts/install-deps.sh --bench) and builds here,
-# then measures through scripts/win32-run.sh: here, or, on a host that runs
-# no 32-bit Windows programs, in its emulated machine, where only the ratios
-# between the programs mean anything. Raw rows go to build/bench/runs/.
+# Builds here, then measures through scripts/win32-run.sh: on a host that
+# runs no i386 code, in its emulated machine, where only ratios mean anything.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -114,11 +105,9 @@ programs=(
     "floor-crt|$out/floor-crt.exe|Clearwick|101|"
 )
 
-idle_frac=0.9
-[ "$load" = 0 ] || idle_frac=0
+idle_frac=0.9 kind=.tsv
+[ "$load" = 0 ] || { idle_frac=0; kind=-load$load.tsv; }
 stamp=$(date -u +%Y%m%dT%H%M%SZ)
-kind=.tsv
-[ "$load" = 0 ] || kind=-load$load.tsv
 # Named .partial until the last round is in, so that only complete runs
 # are ever compared.
 tsv=$out/runs/$stamp$kind.partial
@@ -163,14 +152,12 @@ finish_run() {
     stop_wine
 }
 
-# run_program DEBUG TITLE CONTROL BOX ARG...: xmeasure ARG... on the program
-# in the tool's place, started from there under WINEDEBUG=DEBUG, answered with
-# a click on the centre of CONTROL (the harness's control_center). xmeasure
-# and its helpers stay in the bench's folder: a Windows process holds its
+# run_program DEBUG TITLE CONTROL BOX ARG...: xmeasure ARG... on the program,
+# started from the tool's place under WINEDEBUG=DEBUG and answered with a
+# click on CONTROL. Nothing else runs from there: a Windows process holds its
 # current folder open, and the removal's rmdir would meet it. The input is
-# empty: given a terminal, Wine starts a console host beside even a GUI
-# program, in its folder, and it outlived the program by a moment that the
-# script's rmdir met on the emulated machine ("Sharing violation").
+# empty: given a terminal, Wine starts a console host there, and that one
+# outlived the program and met the rmdir on the emulated machine.
 run_program() {
     local debug=$1 title=$2 locate
     locate=$(printf "bash -c '. \"%s\"; control_center \"\$@\"' locate '%s' '%s' %s" \
@@ -312,9 +299,8 @@ EOF
 python3 - "$results" "$block" "$marker" <<'EOF'
 import re, sys
 path, block, marker = sys.argv[1:]
-text = open(path).read()
-pattern = re.compile(rf"<!-- {marker} -->.*?<!-- end of {marker} -->", re.S)
-text = pattern.sub(lambda _: block, text) if pattern.search(text) else text + "\n" + block + "\n"
-open(path, "w").write(text)
+text, found = re.subn(rf"<!-- {marker} -->.*?<!-- end of {marker} -->", lambda _: block,
+                      open(path).read(), flags=re.S)
+open(path, "w").write(text if found else text + "\n" + block + "\n")
 EOF
 say "Wrote $results."

@@ -5,30 +5,26 @@
  *
  *   xmeasure -t TITLE -d DIR -l LOCATE [-m PROBE] [-o FILE] [-I FRAC] -- CMD...
  *
- *   -t TITLE   the name of the top-level window to wait for (exact match)
+ *   -t TITLE   the exact name of the top-level window to wait for
  *   -d DIR     the directory whose removal the run waits for
  *   -l LOCATE  a shell command run once the window has settled; it prints
  *              "X Y", where to click
  *   -m PROBE   a shell command run just before LOCATE; its first line of
  *              output is recorded as probe="..."
  *   -o FILE    where CMD's output goes (default /dev/null)
- *   -I FRAC    before the launch and before the answer, wait (up to 10 s and
- *              5 s) for the CPUs to be at least FRAC idle over 100 ms
- *              (default 0.9; 0 does not wait)
+ *   -I FRAC    before the launch and the answer, wait (up to 10 s and 5 s)
+ *              for the CPUs to be at least FRAC idle over 100 ms (default
+ *              0.9; 0 does not wait)
  *
- * The window gets 30 s to appear and is then left alone for 1 s; the exit
- * and the removal get 10 s after the answer. The time-outs are multiplied by
- * CLEARWICK_WAIT_FACTOR, where a slower machine sets it, as the tests' are.
- *
- * Wine sets the window's _NET_WM_PID to the Unix pid of the Windows process
- * that owns it: that process is the one measured, even when it is not CMD
- * (an NSIS uninstaller re-runs itself from a temporary copy). As a child
- * subreaper, the tool collects such grandchildren's exit and ru_maxrss too.
- *
- * The answer is a real XTest click made here: xdotool sleeps 100 ms after the
- * release before it exits, so its exit says nothing about the click. The
- * answer's time is when the X server has taken the release (XSync), which is
- * when a button's click fires.
+ * The window gets 30 s to appear, then 1 s alone; the exit and the removal
+ * get 10 s after the answer; the time-outs are multiplied by
+ * CLEARWICK_WAIT_FACTOR, as the tests' are. The process measured is the one
+ * that owns the window, by the _NET_WM_PID that Wine sets, even when it is
+ * not CMD (an NSIS uninstaller re-runs itself from a temporary copy): as a
+ * child subreaper, the tool reaps it all the same. The answer is a real XTest
+ * click made here, as xdotool sleeps 100 ms after the release before it
+ * exits; it counts from when the X server has taken the release (XSync),
+ * which is when a button's click fires.
  *
  * Prints one line of key=value pairs, times in ms:
  *   map     launch to MapNotify of the window
