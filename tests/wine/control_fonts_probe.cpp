@@ -31,45 +31,53 @@ constexpr int kUnreadable = 1000;
 
 HFONT FontOf(HWND control) { return reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)); }
 
-struct Fit {
-    int cell;      // the font's cell height
-    SIZE extent;   // the text's, on one line
-    RECT box;      // the control's client rectangle
-    bool Fits() const { return cell <= box.bottom && extent.cy <= box.bottom && extent.cx <= box.right; }
-};
-
-// Missing glyphs in the control's text, in the control's font; the face's
-// name goes into face, the measures into fit. Negative when the control
-// cannot be measured.
-int MissingGlyphs(HWND control, WCHAR (&face)[LF_FACESIZE], int& length, Fit& fit) {
-    WCHAR text[128];
-    length = control != nullptr ? GetWindowTextW(control, text, 128) : 0;
-    if (length <= 0) return -1;
-    // A control with no font set draws in the DC's own, the system font.
-    const HFONT font = FontOf(control);
-    const HDC dc = GetDC(control);
-    const HGDIOBJ old = font != nullptr ? SelectObject(dc, font) : nullptr;
-    GetTextFaceW(dc, LF_FACESIZE, face);
-    TEXTMETRICW metrics = {};
-    GetTextMetricsW(dc, &metrics);
-    fit.cell = metrics.tmHeight;
-    GetTextExtentPoint32W(dc, text, length, &fit.extent);
-    GetClientRect(control, &fit.box);
-    WORD glyphs[128];
-    int missing = -1;
-    if (GetGlyphIndicesW(dc, text, length, glyphs, GGI_MARK_NONEXISTING_GLYPHS) ==
-        static_cast<DWORD>(length)) {
-        missing = 0;
-        for (int i = 0; i < length; ++i) missing += glyphs[i] == 0xFFFF;
-    }
-    if (old != nullptr) SelectObject(dc, old);
-    ReleaseDC(control, dc);
-    return missing;
-}
-
 // The face's name in UTF-8, empty if it cannot be converted.
 void ToUtf8(const WCHAR* face, char (&out)[3 * LF_FACESIZE]) {
     if (WideCharToMultiByte(CP_UTF8, 0, face, -1, out, sizeof out, nullptr, nullptr) == 0) out[0] = '\0';
+}
+
+// Writes a line on the control into out. Returns the characters of its text
+// that its font has no glyph for, plus one if the font's cell or the text's
+// extent does not fit its client rectangle; 1000 if it cannot be measured.
+DWORD MeasureControl(HWND control, int id, char*& out) {
+    WCHAR text[128], face[LF_FACESIZE] = L"";
+    const int length = control != nullptr ? GetWindowTextW(control, text, 128) : 0;
+    int missing = -1;
+    bool fits = false;
+    TEXTMETRICW metrics = {};
+    SIZE extent = {};
+    RECT box = {};
+    if (length > 0) {
+        // A control with no font set draws in the DC's own, the system font.
+        const HFONT font = FontOf(control);
+        const HDC dc = GetDC(control);
+        const HGDIOBJ old = font != nullptr ? SelectObject(dc, font) : nullptr;
+        GetTextFaceW(dc, LF_FACESIZE, face);
+        GetTextMetricsW(dc, &metrics);
+        GetTextExtentPoint32W(dc, text, length, &extent);
+        GetClientRect(control, &box);
+        fits = metrics.tmHeight <= box.bottom && extent.cy <= box.bottom && extent.cx <= box.right;
+        WORD glyphs[128];
+        if (GetGlyphIndicesW(dc, text, length, glyphs, GGI_MARK_NONEXISTING_GLYPHS) ==
+            static_cast<DWORD>(length)) {
+            missing = 0;
+            for (int i = 0; i < length; ++i) missing += glyphs[i] == 0xFFFF;
+        }
+        if (old != nullptr) SelectObject(dc, old);
+        ReleaseDC(control, dc);
+    }
+    char faceUtf8[3 * LF_FACESIZE];
+    ToUtf8(face, faceUtf8);
+    if (missing < 0) {
+        out += wsprintfA(out, "control %d: unreadable (face \"%s\", %d characters)\n", id, faceUtf8, length);
+        return kUnreadable;
+    }
+    out += wsprintfA(out,
+                     "control %d: face \"%s\", %d characters, %d without a glyph; cell %ld, text %ldx%ld, "
+                     "box %ldx%ld%s\n",
+                     id, faceUtf8, length, missing, metrics.tmHeight, extent.cx, extent.cy, box.right,
+                     box.bottom, fits ? "" : ": CLIPPED");
+    return missing + (fits ? 0 : 1);
 }
 
 // The tool's window in this process: a dialog titled "Clearwick" with the
@@ -140,25 +148,7 @@ extern "C" __declspec(dllexport) DWORD WINAPI ProbeControlFonts(void* report) {
     const HWND form = FindForm();
     DWORD total = 0;
     for (int id = kFirstId; id < kFirstId + kControls; ++id) {
-        WCHAR face[LF_FACESIZE] = L"";
-        int length = 0;
-        Fit fit = {};
-        const int missing =
-            MissingGlyphs(form != nullptr ? GetDlgItem(form, id) : nullptr, face, length, fit);
-        char faceUtf8[3 * LF_FACESIZE];
-        ToUtf8(face, faceUtf8);
-        if (missing < 0) {
-            out += wsprintfA(out, "control %d: unreadable (face \"%s\", %d characters)\n", id, faceUtf8,
-                             length);
-            total += kUnreadable;
-        } else {
-            out += wsprintfA(out,
-                             "control %d: face \"%s\", %d characters, %d without a glyph; cell %d, "
-                             "text %ldx%ld, box %ldx%ld%s\n",
-                             id, faceUtf8, length, missing, fit.cell, fit.extent.cx, fit.extent.cy,
-                             fit.box.right, fit.box.bottom, fit.Fits() ? "" : ": CLIPPED");
-            total += missing + (fit.Fits() ? 0 : 1);
-        }
+        total += MeasureControl(form != nullptr ? GetDlgItem(form, id) : nullptr, id, out);
     }
     return total;
 }
