@@ -241,10 +241,9 @@ int main(int argc, char** argv) {
                     reply = DBG_EXCEPTION_NOT_HANDLED;  // not ours
                     break;
                 }
-                // At the entry point, before the first instruction: take the
-                // breakpoint out and back the thread up onto that
-                // instruction, but hold it there while another thread loads
-                // the DLL.
+                // At the entry point: take the breakpoint out and back the
+                // thread up onto the first instruction, held there while
+                // another thread loads the DLL.
                 CONTEXT context = {};
                 context.ContextFlags = CONTEXT_CONTROL;
                 if (!Write(tool.hProcess, entry, &entryByte, 1) ||

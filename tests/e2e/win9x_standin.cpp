@@ -1,18 +1,16 @@
 // Loaded into clearwick.exe by win9x_launcher, which points some of the
-// exe's imports at the functions below before the exe's first instruction,
-// so that the unchanged exe meets the calls as Windows 95, 98 and Me have
-// them. Every answer is told to the debugger (OutputDebugStringA), which
-// prints it to the test's log.
+// exe's imports at the stand-ins below before its first instruction, so
+// that the unchanged exe meets the calls as Windows 95, 98 and Me have them.
+// Each answer is told to the debugger, which prints it to the test's log.
 //
-//   StandInGetProcAddress   for GetProcAddress: the W and security calls
-//                           that 9x has as stubs get such a stub, the calls
-//                           9x lacks are not found, everything else is the
-//                           real lookup
-//   StandInCreateFontIndirectA  for CreateFontIndirectA: the real call,
-//                           with the face asked for and the face given
-//   StandInGetVersionExA    for GetVersionExA: fails
-//   StandInCreateDialogIndirectParamA  for CreateDialogIndirectParamA: fails,
-//                           as when the system is out of window memory
+//   StandInGetProcAddress       the W and security calls 9x has as stubs get
+//                               such a stub, the calls 9x lacks are not
+//                               found, the rest is the real lookup
+//   StandInCreateFontIndirectA  the real call; tells the face asked for and
+//                               the face given
+//   StandInGetVersionExA        fails
+//   StandInCreateDialogIndirectParamA  fails, as when the system is out of
+//                               window memory
 #include <windows.h>
 
 #include <type_traits>

@@ -1,26 +1,23 @@
 // Reads another program's window from outside, for the end-to-end tests:
 // where its controls are on the screen (so the test can click them with the
-// real mouse) and what their texts are, as UTF-8.
+// real mouse) and what their texts are, as UTF-8. Its commands:
 //
-//   window_probe show <title> [box]  the top-level window of exactly that
-//                        title that is not a message box; with "box", the
-//                        message box of that title
-//   window_probe acp     the ANSI and OEM code pages of this prefix
-//   window_probe fonts   "font <face>" for each face the A calls list under
-//                        Hangul's charset, as UTF-8
-//   window_probe desktop exits with 0 once Wine's desktop window exists
-//   window_probe restore <title>  posts SC_RESTORE, as a task bar restores a
-//                        minimised window
-//   window_probe hook <dll>  installs slow_destroy_hook.dll's global CBT
-//                        hook, prints "hooked" and keeps it until windows
-//                        titled "Clearwick" have come and all gone again
-//   window_probe dpi <title> <dpi>  tells the tool's window its DPI is now
-//                        dpi, as Windows does on a move to a monitor of that
-//                        scale, from inside the tool through the
-//                        control_fonts_probe.dll beside this program; prints
-//                        "dpi <answered> <width> <height> <fonts left>" and
-//                        the layout after; exits with 1 unless the window
-//                        answered and no font it held before is left
+//   show <title> [box]  the top-level window of exactly that title that is
+//                       not a message box; with "box", that message box
+//   acp                 the ANSI and OEM code pages of this prefix
+//   fonts               "font <face>" for each face the A calls list under
+//                       Hangul's charset
+//   desktop             exits with 0 once Wine's desktop window exists
+//   restore <title>     posts SC_RESTORE, as a task bar restores a window
+//   hook <dll>          installs slow_destroy_hook.dll's global CBT hook,
+//                       prints "hooked" and keeps it until windows titled
+//                       "Clearwick" have come and all gone again
+//   dpi <title> <dpi>   tells the tool's window its DPI is now dpi, as on a
+//                       move to a monitor of that scale, from inside the tool
+//                       through the control_fonts_probe.dll beside this
+//                       program; prints "dpi <answered> <width> <height>
+//                       <fonts left>" and the layout after; exits with 1
+//                       unless the window answered and freed its old fonts
 //
 // `show` prints one record a line, fields separated by tabs:
 //   window  <hwnd> <class> <l> <t> <r> <b> <style> <text>

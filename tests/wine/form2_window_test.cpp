@@ -237,11 +237,10 @@ HWND ActivateAnotherWindow() {
     return other;
 }
 
-void ClickButton(HWND form, int id) {
+void ClickButton(HWND window, int id) {
     RECT rect;
-    GetWindowRect(GetDlgItem(form, id), &rect);
-    const int x = (rect.left + rect.right) / 2, y = (rect.top + rect.bottom) / 2;
-    SetCursorPos(x, y);
+    GetWindowRect(GetDlgItem(window, id), &rect);
+    SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
     INPUT input[2] = {};
     input[0].type = input[1].type = INPUT_MOUSE;
     input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
@@ -387,11 +386,8 @@ int main(int argc, char** argv) {
             ClickButton(report, IDOK);  // the tool is not the active program
         } else {
             // Dismissed with the keyboard: Enter on its OK button.
-            INPUT keys[2] = {};
-            keys[0].type = keys[1].type = INPUT_KEYBOARD;
-            keys[0].ki.wVk = keys[1].ki.wVk = VK_RETURN;
-            keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-            SendInput(2, keys, sizeof(INPUT));
+            keybd_event(VK_RETURN, 0, 0, 0);
+            keybd_event(VK_RETURN, 0, KEYEVENTF_KEYUP, 0);
         }
     } else {
         ClickButton(form, 102);
