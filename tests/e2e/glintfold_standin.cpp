@@ -13,10 +13,9 @@ namespace {
 char g_logPath[MAX_PATH];
 
 void AppendToLog(const char* line) {
-    if (g_logPath[0] == '\0') return;
     const HANDLE file = CreateFileA(g_logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
+    if (file == INVALID_HANDLE_VALUE) return;  // also without a path
     DWORD written = 0;
     WriteFile(file, line, lstrlenA(line), &written, nullptr);
     CloseHandle(file);

@@ -71,7 +71,6 @@ bool ReadNtHeaders(HANDLE process, BYTE* base, IMAGE_NT_HEADERS32* nt) {
            Read(process, base + dos.e_lfanew, nt) && nt->Signature == IMAGE_NT_SIGNATURE;
 }
 
-// One import to point elsewhere.
 struct Patch {
     const char* dll;
     const char* function;

@@ -129,7 +129,6 @@ extern "C" __declspec(dllexport) HFONT WINAPI StandInCreateFontIndirectA(const L
     const DWORD error = GetLastError();
     char asked[3 * LF_FACESIZE];
     ToUtf8(font->lfFaceName, asked);
-    // The face the font mapper gives for it.
     char given[3 * LF_FACESIZE] = "(none)";
     if (made != nullptr) {
         const HDC dc = CreateCompatibleDC(nullptr);

@@ -105,12 +105,10 @@ bool TakesInput(HWND window) {
 }
 
 LRESULT HitTest(HWND window, int x, int y) {
-    DWORD_PTR result = HTNOWHERE;
-    if (!SendMessageTimeoutW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, Scaled(2000),
-                             &result)) {
-        return HTNOWHERE;
-    }
-    return static_cast<LRESULT>(result);
+    DWORD_PTR result = 0;
+    const LRESULT sent = SendMessageTimeoutW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG,
+                                             Scaled(2000), &result);
+    return sent != 0 ? static_cast<LRESULT>(result) : HTNOWHERE;
 }
 
 // The middle of the first run of points, from `from` towards `to` along the

@@ -27,13 +27,13 @@ TEST(GetOsVersion, DescribesEachPlatformAndVersion) {
         // The fields are read as signed numbers.
         {kPlatformWin32Nt, 0xFFFFFFFFu, 0x80000000u, "NT -1.-2147483648"},
         {kPlatformWin32Windows, 0x7FFFFFFFu, 0x80000000u, "95/98 2147483647.-2147483648"},
-        {kPlatformWin32Windows, 0x80000000u, 0x80000000u, "95/98 -2147483648.-2147483648"},  // the longest
+        {kPlatformWin32Windows, 0x80000000u, 0x80000000u, "95/98 -2147483648.-2147483648"},  // longest
     };
     for (const VersionCase& c : cases) {
         RecordingPlatform platform;
         platform.version = RecordingPlatform::MakeVersion(c.platformId, c.major, c.minor);
         const VersionText text = GetOsVersion(platform);
-        EXPECT_EQ(text.view(), c.expected) << "platform " << c.platformId << ", " << c.major << "." << c.minor;
+        EXPECT_EQ(text.view(), c.expected) << c.platformId << ", " << c.major << "." << c.minor;
         EXPECT_LT(text.length, sizeof text.text);
         EXPECT_EQ(platform.calls, std::vector<std::string>{"GetVersionExA(148)"});
         // Windows is handed a cleared record of its own size.

@@ -95,7 +95,6 @@ struct Probe {
         return code;
     }
 
-    // The window's layout as the probe writes it.
     std::string Layout() const {
         char report[1024] = "";
         CHECK(Call("ProbeLayout", report, sizeof report - 1) == 0);
@@ -189,7 +188,6 @@ SIZE WindowSize(HWND window) {
     return {frame.right - frame.left, frame.bottom - frame.top};
 }
 
-// A fresh start's layout, read from inside, and its window's size.
 struct FreshLayout {
     int dpi;
     std::string layout;
@@ -227,7 +225,6 @@ void ChangeDpiBackAndForth(const Probe& probe, HWND form, const FreshLayout& sta
     }
 }
 
-// A window of the test's own, made the active one.
 HWND ActivateAnotherWindow() {
     const HWND other = CreateWindowExA(0, "STATIC", "Another program", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
                                        10, 10, 200, 100, nullptr, nullptr, nullptr, nullptr);
