@@ -146,30 +146,20 @@ int CALLBACK NoteFace(const LOGFONTA* font, const TEXTMETRICA*, DWORD, LPARAM) {
     return 1;
 }
 
-// A message box is of the dialog class, with its text in control 65535;
-// the tool's window has the controls 100 to 102.
-struct Wanted {
-    const wchar_t* title;
-    bool box;
-    HWND found;
-};
-
-BOOL CALLBACK Match(HWND window, LPARAM parameter) {
-    Wanted& wanted = *reinterpret_cast<Wanted*>(parameter);
-    wchar_t text[512], className[64];
-    GetWindowTextW(window, text, 512);
-    GetClassNameW(window, className, 64);
-    const bool box = lstrcmpW(className, L"#32770") == 0 && GetDlgItem(window, 0xFFFF) != nullptr;
-    if (lstrcmpW(text, wanted.title) != 0 || box != wanted.box) return TRUE;
-    wanted.found = window;
-    return FALSE;
-}
-
+// The top-level window of exactly that title, top first, as FindWindow
+// looks. A message box is of the dialog class, with its text in control
+// 65535; the tool's window has the controls 100 to 102.
 HWND Find(const wchar_t* title, bool box) {
-    Wanted wanted = {title, box, nullptr};
-    EnumWindows(Match, reinterpret_cast<LPARAM>(&wanted));  // top first, as FindWindow looks
-    if (wanted.found == nullptr) Write("no window\n");
-    return wanted.found;
+    HWND window = nullptr;
+    while ((window = FindWindowExW(nullptr, window, nullptr, title)) != nullptr) {
+        wchar_t text[512], className[64];
+        GetWindowTextW(window, text, 512);
+        GetClassNameW(window, className, 64);
+        const bool isBox = lstrcmpW(className, L"#32770") == 0 && GetDlgItem(window, 0xFFFF) != nullptr;
+        if (lstrcmpW(text, title) == 0 && isBox == box) return window;
+    }
+    Write("no window\n");
+    return nullptr;
 }
 
 int Show(const wchar_t* title, bool box) {

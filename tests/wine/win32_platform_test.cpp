@@ -21,10 +21,6 @@ using namespace clearwick;
 
 constexpr const char* kTestKey = "SOFTWARE\\ClearwickTest";
 
-void SetValue(HKEY key, const char* name) {
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
-}
-
 bool HasValue(const char* subKey, const char* name) {
     return RegGetValueA(HKEY_LOCAL_MACHINE, subKey, name, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
            ERROR_SUCCESS;
@@ -43,12 +39,9 @@ std::string ReadFile(const char* path) {
 }
 
 void DeleteValueRemovesOnlyTheNamedValue(Win32Platform& platform) {
-    HKEY key;
-    CHECK(RegCreateKeyA(HKEY_LOCAL_MACHINE, kTestKey, &key) == ERROR_SUCCESS);
-    SetValue(key, "Glintfold");
-    SetValue(key, "Sibling");
-    SetValue(key, "GlintfoldHelper");
-    RegCloseKey(key);
+    for (const char* name : {"Glintfold", "Sibling", "GlintfoldHelper"}) {
+        CHECK(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kTestKey, name, REG_SZ, "x", 2) == ERROR_SUCCESS);
+    }
 
     Form2 form(platform);
     form.DeleteValue(kHkeyLocalMachine, kTestKey, "Glintfold");
