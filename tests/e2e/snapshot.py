@@ -53,14 +53,16 @@ import sys
 HIVES = ("system.reg", "user.reg", "userdef.reg")
 XATTRS = (("dos", "user.DOSATTRIB"), ("sd", "user.wine.sd"))
 
-# (hive, key as written in the file, value name) of values that Wine
-# rewrites at every start with no program asking for it. The display driver
-# stamps its adapter's driver date with the time it started.
+# (hive, key as written in the file, value names) of values that Wine
+# rewrites at its start with no program asking for it. The display driver
+# stamps its adapter's driver date with the time it started; on a starved
+# machine (the emulated one, under load) it has also left a link value on
+# that adapter's key at a session's start.
 VOLATILE = [
     ("system.reg",
      re.compile(r"^System\\\\CurrentControlSet\\\\Control\\\\Class\\\\"
                 r"\{4D36E968-E325-11CE-BFC1-08002BE10318\}\\\\\d{4}$", re.I),
-     '"DriverDateData"'),
+     ('"DriverDateData"', '"SymbolicLinkValue"')),
 ]
 
 
@@ -207,7 +209,7 @@ def _registry(prefix):
             if key is None or not line or line.startswith(";;") or line.startswith("#time="):
                 continue
             name = _VALUE_NAME.match(line)
-            if name and any(h == hive and k.match(key) and v == name.group(1)
+            if name and any(h == hive and k.match(key) and name.group(1) in v
                             for h, k, v in VOLATILE):
                 continue
             keys[key].append(line)
