@@ -79,7 +79,7 @@ wine_root "$wine_dir"
 # run's prefix is named bench-run: wine_new_prefix replaces the last one.
 rm -rf "$wine_dir/template" "$wine_dir/prefixes"
 load_pids=()
-trap 'kill "${load_pids[@]}" 2>/dev/null; wine_cleanup' EXIT
+trap 'kill "${load_pids[@]}" 2>/dev/null || true; wine_cleanup' EXIT
 wine_start_display
 
 # The uninstaller is what the peer's installer writes: run it once. (It
