@@ -120,8 +120,7 @@ row round program map_ms exit_ms gone_ms size peak_kib hwm_kib probe_peak_ws_kib
 stop_wine() {
     wineserver -k >/dev/null 2>&1 || true
     [ -z "${E2E_PRODUCT_PID:-}" ] || wait "$E2E_PRODUCT_PID" 2>/dev/null || true
-    E2E_PRODUCT_PID=
-    _e2e_pids=()
+    E2E_PRODUCT_PID= _e2e_pids=()
 }
 
 # A fresh prefix with the demo product installed and up, and the program in

@@ -131,12 +131,8 @@ static const struct reap *find_reaped(pid_t pid) {
 }
 
 static void note_target_exit(void) {
-    if (target <= 0 || t_target_exit >= 0) return;
-    const struct reap *r = find_reaped(target);
-    if (r) {
-        t_target_exit = r->t;
-        target_rss = r->maxrss;
-    }
+    const struct reap *r = target > 0 && t_target_exit < 0 ? find_reaped(target) : NULL;
+    if (r) { t_target_exit = r->t; target_rss = r->maxrss; }
 }
 
 static void handle_x(void) {
