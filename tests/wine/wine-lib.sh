@@ -72,6 +72,9 @@ _wine_template() {
         # A program that crashes ends, with its backtrace on stderr, rather
         # than waiting behind Wine's crash dialog for a click.
         wine_hive_add user.reg 'Software\\Wine\\WineDbg' ShowCrashDialog=dword:00000000
+        # Wine's services get 10 s to start, which a starved machine (the
+        # emulated one, under load) overran: RpcSs failed, and a window after it.
+        wine_hive_add system.reg 'System\\CurrentControlSet\\Control' ServicesPipeTimeout=120000
         # The first session after the prefix was made rewrites a few of
         # Wine's keys (the display's and network's classes), once: it
         # happens here, not in a test between its snapshots.
