@@ -252,8 +252,15 @@ int main() {
     }
     if (lstrcmpW(argv[1], L"desktop") == 0) {
         // The first window program of a Wine session starts the desktop
-        // process; GetDesktopWindow waits for it, and is null if it failed.
-        return GetDesktopWindow() != nullptr ? 0 : 1;
+        // process and waits a while for it. On a starved
+        // machine the desktop window may exist while no display driver
+        // could be loaded; then no window can be made.
+        const HWND window = GetDesktopWindow() != nullptr
+            ? CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr)
+            : nullptr;
+        if (window == nullptr) return 1;
+        DestroyWindow(window);
+        return 0;
     }
     if (argc < 3) return 2;
     if (lstrcmpW(argv[1], L"show") == 0) return Show(argv[2], argc > 3 && lstrcmpW(argv[3], L"box") == 0);
