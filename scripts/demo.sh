@@ -129,74 +129,13 @@ else
     say "  Glintfold  its window was left alone"
 fi
 
-python3 - "$out/changes.txt" "$out/after.txt" <<'EOF'
-import sys
-from collections import OrderedDict
-
-roots = {"system.reg": "HKLM", "user.reg": "HKCU"}
-
-
-def unescape(text):
-    return text.replace("\\\\", "\\")
-
-
-def split_reg(rest):
-    hive, rest = rest.split(" ", 1)
-    key, _, value = rest[1:].partition("] ")
-    return hive, key, value
-
-
-keys = OrderedDict()  # key -> list of (verb, value)
-files = []
-console = False
-for line in open(sys.argv[1], encoding="utf-8", errors="replace"):
-    sign, kind, rest = line[0], line[2:6].strip(), line[7:].rstrip("\n")
-    verb = "deleted" if sign == "-" else "added  "
-    if kind == "reg":
-        hive, key, value = split_reg(rest)
-        if hive == "user.reg" and key == "Console":
-            console = True  # Wine's console host's own settings
-            continue
-        keys.setdefault((hive, key), []).append((verb, value))
-    else:
-        path = rest.split(" -> ")[0]
-        if kind in ("file", "dir"):
-            path = path.rsplit(" ", 3)[0]  # its mode and attributes
-        if kind == "file":
-            path, size, _ = path.rsplit(" ", 2)
-            what = "%s (%s bytes)" % (path, size)
-        else:
-            what = path + "\\ (folder)"
-        what = "C:" + what[len("drive_c"):].replace("/", "\\")
-        files.append((sign != "+", kind == "dir", "%s %s" % (verb, what)))
-
-# The values that stayed beside the ones that changed.
-kept = {}
-for line in open(sys.argv[2], encoding="utf-8", errors="replace"):
-    if line.startswith("reg  "):
-        hive, key, value = split_reg(line[5:].rstrip("\n"))
-        if (hive, key) in keys and value:
-            kept.setdefault((hive, key), []).append(value.split("=", 1)[0])
-
-label = "  Registry"
-for (hive, key), changes in keys.items():
-    print("%-13s%s\\%s" % (label, roots.get(hive, hive), unescape(key)))
-    label = ""
-    for verb, value in changes:
-        print("%-15s%s %s" % ("", verb, unescape(value)))
-    if kept.get((hive, key)):
-        print("%-15skept    %s" % ("", ", ".join(kept[(hive, key)])))
-if not keys:
-    print("  Registry   no change")
-label = "  Files"
-for _, _, f in sorted(files):
-    print("%-13s%s" % (label, f))
-    label = ""
-if not files:
-    print("  Files      no change")
-if console:
-    print("  (Wine also saved its console window's default settings under HKCU\\Console.)")
-EOF
+# Each change as a user would name it: HKLM/HKCU keys, C: paths.
+sed -E -e '/^\+ reg  user\.reg \[Console\]/d' \
+    -e 's/^-/  deleted/; s/^\+/  added  /' \
+    -e 's/ reg  system\.reg \[/ HKLM\\/; s/ reg  user\.reg \[/ HKCU\\/; s/\] /  /' \
+    -e 's/ (file|dir ) drive_c/ C:/; s/ (mode|dos|sd)=[^ ]*//g; s/ ([0-9]+) [0-9a-f]{40}$/ (\1 bytes)/' \
+    -e '/^  [a-z ]{7} C:/ y|/|\\|' -e 's/\\\\/\\/g' "$out/changes.txt"
+[ -s "$out/changes.txt" ] || say "  nothing else"
 
 script=$WINEPREFIX/drive_c/clearwick.bat
 if [ -f "$script" ]; then
