@@ -29,12 +29,9 @@ set_target_properties(win9x_standin PROPERTIES PREFIX "")
 target_link_options(win9x_standin PRIVATE -static -Wl,--kill-at)
 add_dependencies(win9x_launcher win9x_standin)
 
-# Each scenario gets its own prefix and display; tests/e2e/scenario.sh says
-# what each one does, one row each, and a test is made for every row. Logs,
-# snapshots and the screenshot of the Korean window go to e2e/<scenario> in
-# the build folder. The time-out guards against a hang: in the emulated
-# machine of scripts/win32-run.sh a scenario takes a minute or two (the
-# busy rounds ten), natively a few seconds.
+# A test for every row of scenario.sh's table. The time-out guards against a
+# hang: in the emulated machine a scenario takes minutes (the busy rounds
+# over ten), natively seconds.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/scenario.sh)
 file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/scenario.sh _e2e_rows REGEX "^[a-z0-9_]+ +[a-z0-9]+ +win(32|64) ")
 foreach(_row IN LISTS _e2e_rows)

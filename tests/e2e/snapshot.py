@@ -12,31 +12,23 @@ A snapshot is a sorted text file, one record a line:
     node drive_c/<path> <type>             (anything else: a fifo, a device)
     reg  <hive file> [<key>] <value line>  (one line for a key with no values)
 
-It covers every entry under drive_c and every value of the registry files
-(system.reg, user.reg, userdef.reg). Wine keeps a file's DOS attributes in
-its extended attribute user.DOSATTRIB and its security descriptor in
-user.wine.sd (or, without one, in the mode bits alone): "dos" is the former
-as Wine wrote it, "sd" the SHA-1 of the latter, "-" where there is none.
-Times are left out, and so is Wine's own bookkeeping: the modification time
-after each key name, the "#time=" lines, and the few values Wine itself
-rewrites whenever it starts (VOLATILE below), so that a prefix in which
-nothing happened compares equal to itself.
+It covers every entry under drive_c and every value of system.reg, user.reg
+and userdef.reg. "dos" is the DOS attributes Wine keeps in user.DOSATTRIB,
+"sd" the SHA-1 of the security descriptor it keeps in user.wine.sd, "-"
+where there is none. Times are left out, and so is Wine's own bookkeeping
+(key times, "#time=" lines, VOLATILE below), so that a prefix in which
+nothing happened compares equal to itself. Take it once the wineserver has
+exited: it writes the registry files only then.
 
-The wineserver must have exited (wineserver -w) before a snapshot is taken:
-it writes the registry files only then.
+With --overlay, PREFIX is an overlay of TEMPLATE, further read-only LAYERs
+and UPPER, bottom up. The template's records are taken once (kept in
+TEMPLATE.records); only what each layer above holds is read: an entry
+replaces the one below, a whiteout deletes it, an opaque folder hides what
+is below. The registry files are read from PREFIX. The mount must not
+redirect folders or copy up metadata alone (redirect_dir=off, metacopy=off).
 
-With --overlay, PREFIX is an overlay mount of TEMPLATE (its lowest layer,
-never written), any further read-only LAYERs, bottom up, and UPPER (its
-upper layer, which holds whatever changed). The template's records are
-taken once, kept beside it in TEMPLATE.records, and the snapshot reads only
-what each layer above it holds, in order: an entry there replaces the one
-below, a whiteout deletes it, an opaque folder hides what is below it. Wine writes its registry files whole, so they are read
-from PREFIX each time. The mount must not redirect renamed folders or copy
-up metadata alone (redirect_dir=off, metacopy=off: wine-lib.sh's options).
-
-Hashing a file takes time, so `take` can keep a cache of hashes keyed by
-inode, size, modification and change time: the kernel moves a file's change
-time on every write, so a hit proves the content unchanged.
+--cache keeps files' hashes keyed by inode, size, modification and change
+time: any write moves the change time, so a hit proves the content unchanged.
 
 `diff` prints "- record" for what went and "+ record" for what came, and
 exits with 1 when there is any difference.
