@@ -1,33 +1,23 @@
 #!/usr/bin/env bash
-# Makes a release of the commit that is checked out: builds the win32 preset
-# in a fresh folder, runs the exe checks, and writes dist/clearwick-VERSION/:
-#   clearwick-unsigned.exe  the reproducible build, the same bytes from every
-#                           build of the commit
-#   clearwick.exe           that build signed, or the same unsigned bytes
-#                           when no key is given
-#   clearwick.exe.sig       the detached signature (PKCS#7, DER), when signed:
-#                           attached to a rebuild of the commit, it gives
-#                           clearwick.exe again (scripts/verify-release.sh)
-#   SHA256SUMS              the SHA-256 of each of them
+# Makes a release of the checked-out commit: builds the win32 preset in a
+# fresh folder, runs the exe checks, and writes dist/clearwick-VERSION/
+# (VERSION from src/window/version.h) with
+# clearwick-unsigned.exe (the reproducible build), clearwick.exe (it signed,
+# or the same bytes unsigned), clearwick.exe.sig (the detached PKCS#7
+# signature, which attached to a rebuild gives clearwick.exe again:
+# scripts/verify-release.sh) and SHA256SUMS.
 #
 #   scripts/release.sh [--sign KEY [--password-file FILE]
 #                       [--certs CHAIN.pem] [--pkcs11-module PATH]] [--timestamp URL]
 #
-# KEY is the code-signing key: a PKCS#12 file (KEY.p12) that holds it with its
-# certificate chain, or a PKCS#11 URI (RFC 7512) that names it in a token,
-# such as 'pkcs11:token=Clearwick;object=code-signing'. A key in a token never
-# leaves it: osslsigncode signs through the token's PKCS#11 module, by default
-# p11-kit's proxy, which loads every module that the system registers
-# (p11-kit list-modules), or else the module PATH. The certificate chain,
-# leaf first, comes from CHAIN.pem (PEM), or else the certificate alone from
-# the token, by KEY's URI with type=cert.
-#
-# The key's password, or the token's PIN, is read from FILE, or else from the
-# environment variable CLEARWICK_SIGN_PASSWORD; it never goes on a command
-# line. URL is an RFC 3161 time-stamping server, which keeps the signature
-# valid after the certificate expires. VERSION is MAJOR.MINOR.PATCH from
-# src/window/version.h. Refuses a work tree with any change, staged, unstaged
-# or untracked. A failure leaves nothing new in dist/.
+# KEY is a PKCS#12 file with the key and its chain, or a PKCS#11 URI (RFC
+# 7512) such as 'pkcs11:token=Clearwick;object=code-signing': the key never
+# leaves the token, signed through p11-kit's proxy (every registered
+# module) or the module PATH; the chain, leaf first, from CHAIN.pem or the
+# token's certificate. The password or PIN is read from FILE or
+# CLEARWICK_SIGN_PASSWORD, never a command line. URL is an RFC 3161
+# time-stamping server. Refuses a work tree with any change; a failure
+# leaves nothing new in dist/.
 set -euo pipefail
 
 usage() {

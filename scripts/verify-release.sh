@@ -1,25 +1,18 @@
 #!/usr/bin/env bash
 # Proves that a release folder (scripts/release.sh) came from this source:
-# rebuilds the exe from the commit that is checked out and compares bytes.
+# rebuilds the exe from the checked-out commit and compares bytes.
 #
 #   scripts/verify-release.sh [--ca FILE] DIR
 #
-# Check out the release's commit first; uncommitted changes are not built.
-# FILE holds the CA certificates that the signer's chain must end in; by
-# default osslsigncode's own, the system's. The steps, in order:
-#   sums      SHA256SUMS lists every file in DIR, and each one matches
-#   version   DIR is named clearwick-VERSION, VERSION that of this source
-#   build     a fresh clone of this repository's HEAD builds clearwick.exe
-#   unsigned  that build is clearwick-unsigned.exe, byte for byte
-# and with a signature (clearwick.exe.sig):
-#   attach    osslsigncode attaches it to the fresh build
-#   signed    the result is clearwick.exe, byte for byte
-#   verify    osslsigncode verifies clearwick.exe; prints the signer
-# or without one:
-#   signed    clearwick.exe is the fresh build, byte for byte
-# Exits 0 when every step passes, 1 naming the first that failed, 2 on a
-# wrong command line. SOURCE_DATE_EPOCH, when set, stamps the build as it
-# does every build.
+# FILE holds the CA certificates the signer's chain must end in (default:
+# the system's). The steps: sums (SHA256SUMS lists every file and each
+# matches), version (DIR is clearwick-VERSION of this source), build (a
+# fresh clone of HEAD builds clearwick.exe), unsigned (that is
+# clearwick-unsigned.exe), then with clearwick.exe.sig: attach (osslsigncode
+# attaches it to the build), signed (that is clearwick.exe), verify
+# (osslsigncode verifies it; prints the signer); without one: signed
+# (clearwick.exe is the build). Exits 0, 1 naming the first step that
+# failed, or 2 on a wrong command line.
 set -euo pipefail
 
 usage() {
