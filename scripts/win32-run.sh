@@ -16,9 +16,9 @@
 # there.
 #
 # --machines: COMMAND shares out its work by CLEARWICK_SHARD, K,,N (a ctest
-# -I range: every Nth test from the Kth). Each machine emulates its CPUs on
-# one host thread, so a host of N cores runs N machines, each with a share;
-# here, COMMAND runs once, with 1,,1.
+# -I range: every Nth test from the Kth). A machine has one CPU, so a host
+# of N cores runs N machines, each with a share; here, COMMAND runs once,
+# with 1,,1.
 #
 # CLEARWICK_GUEST=1      the emulated machine even where i386 code runs here
 # CLEARWICK_GUEST_CACHE  the machine's cache (~/.cache/clearwick-guest)
@@ -296,10 +296,12 @@ mkfifo "$fifo"
 # reaches its console. Why -cpu qemu64 and not max: under TCG, max gives the
 # guest SMAP and PKU, and Debian 12's kernel then oopses in the user copies
 # of every 32-bit Wine process. qemu64 is the plain x86-64 that Debian's
-# amd64 needs. Why one thread for both CPUs: with a thread each (qemu 7.2),
-# the machine now and then lost a wake-up while both CPUs idled (a child's
-# exit that ctest waited on, a sleep's timer) and a run hung for good.
-qemu=(qemu-system-x86_64 -accel tcg,thread=single -cpu qemu64 -smp 2 -m 12G
+# amd64 needs. Why one CPU: with two (one host thread each, or one for
+# both), the machine now and then lost a wake-up from one CPU to the other
+# (a child's exit that ctest or timeout waited on, a sleep's timer), and a
+# test or a whole run hung until its time-out. A machine gets a host core's
+# worth either way; several machines use the rest.
+qemu=(qemu-system-x86_64 -accel tcg -cpu qemu64 -smp 1 -m 12G
     -nodefaults -display none -no-reboot -nic none
     -kernel "$image/vmlinuz" -initrd "$image/initrd.img"
     -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 panic=-1 mitigations=off init=/sbin/clearwick-init clearwick.share=$repo clearwick.session=$run/session/session.sh"
