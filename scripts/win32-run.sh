@@ -198,6 +198,7 @@ if [ "$machines" -gt 1 ]; then
 fi
 
 # --- One session --------------------------------------------------------------
+cpus=1  # why one: see the qemu command below
 run=$repo/build/guest${CLEARWICK_GUEST_MACHINE:+/$CLEARWICK_GUEST_MACHINE}
 rm -rf "$run/session"
 mkdir -p "$run/session"
@@ -267,12 +268,13 @@ SESSION
     echo 'echo "$status" >"$run/status"'
 } >"$run/session/session.sh"
 
-# The disk of Wine's templates, named after what makes them: the image and
-# the recipe in tests/wine/wine-lib.sh. Making them takes minutes in the
+# The disk of Wine's templates, named after what makes them: the image, the
+# CPU count (Wine records it in the registry) and the recipe in
+# tests/wine/wine-lib.sh. Making them takes minutes in the
 # machine. One run at a time uses it; another, meanwhile, makes its own.
 # Each of several machines has its own.
 recipe=$({
-    echo "$key"
+    echo "$key cpus=$cpus"
     (. "$repo/tests/wine/wine-lib.sh" && declare -f _wine_template_dir _wine_template wine_hive_add)
 } | sha256sum | cut -c1-16)
 templates=$cache/templates-$recipe${CLEARWICK_GUEST_MACHINE:+-$CLEARWICK_GUEST_MACHINE}.img
@@ -301,7 +303,7 @@ mkfifo "$fifo"
 # (a child's exit that ctest or timeout waited on, a sleep's timer), and a
 # test or a whole run hung until its time-out. A machine gets a host core's
 # worth either way; several machines use the rest.
-qemu=(qemu-system-x86_64 -accel tcg -cpu qemu64 -smp 1 -m 12G
+qemu=(qemu-system-x86_64 -accel tcg -cpu qemu64 -smp "$cpus" -m 12G
     -nodefaults -display none -no-reboot -nic none
     -kernel "$image/vmlinuz" -initrd "$image/initrd.img"
     -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 panic=-1 mitigations=off init=/sbin/clearwick-init clearwick.share=$repo clearwick.session=$run/session/session.sh"
