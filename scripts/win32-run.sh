@@ -281,7 +281,8 @@ templates=$cache/templates-$recipe${CLEARWICK_GUEST_MACHINE:+-$CLEARWICK_GUEST_M
 templates_drive=()
 exec 9>>"$templates.lock"
 if flock -n 9; then
-    find "$cache" -maxdepth 1 -name 'templates-*' ! -name "templates-$recipe*" -delete
+    # Older templates go; another machine of this run may be deleting them too.
+    find "$cache" -maxdepth 1 -name 'templates-*' ! -name "templates-$recipe*" -delete 2>/dev/null || true
     [ -f "$templates" ] || truncate -s 8G "$templates"
     templates_drive=(-drive "file=$templates,format=raw,if=virtio,cache=unsafe")
 else
