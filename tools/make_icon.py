@@ -54,11 +54,9 @@ def distance_to_segment(px, py, ax, ay, bx, by):
 
 
 def in_cross(x, y):
-    a = CROSS_ARM
-    c = CENTRE
-    d1 = distance_to_segment(x, y, c - a, c - a, c + a, c + a)
-    d2 = distance_to_segment(x, y, c - a, c + a, c + a, c - a)
-    return min(d1, d2) <= CROSS_HALF_WIDTH
+    a, c = CROSS_ARM, CENTRE
+    return min(distance_to_segment(x, y, c - a, c - a, c + a, c + a),
+               distance_to_segment(x, y, c - a, c + a, c + a, c - a)) <= CROSS_HALF_WIDTH
 
 
 def sample(x, y):
@@ -75,77 +73,35 @@ def sample(x, y):
 
 def render():
     """Returns rows top to bottom of (r, g, b) or None for transparent."""
-    rows = []
     n = SUBSAMPLES
+    rows = []
     for py in range(SIZE):
         row = []
         for px in range(SIZE):
-            inside = []
-            for sy in range(n):
-                for sx in range(n):
-                    c = sample(px + (sx + 0.5) / n, py + (sy + 0.5) / n)
-                    if c is not None:
-                        inside.append(c)
+            inside = [c for c in (sample(px + (sx + 0.5) / n, py + (sy + 0.5) / n)
+                                  for sy in range(n) for sx in range(n)) if c is not None]
             # The mask is one bit, so a pixel is either fully in or out; an
             # edge pixel's colour is the mean of its samples inside the disc.
-            if len(inside) * 2 < n * n:
-                row.append(None)
-            else:
-                row.append(tuple(int(round(sum(ch) / len(inside)))
-                                 for ch in zip(*inside)))
+            row.append(None if len(inside) * 2 < n * n else
+                       tuple(int(round(sum(ch) / len(inside))) for ch in zip(*inside)))
         rows.append(row)
     return rows
 
 
-def median_cut(colours, count):
-    """Reduces a list of distinct colours to at most `count` representatives."""
-    boxes = [sorted(colours)]
-    while len(boxes) < count:
-        splittable = [b for b in boxes if len(b) > 1]
-        if not splittable:
-            break
-        box = max(splittable, key=lambda b: (max(
-            max(c[i] for c in b) - min(c[i] for c in b) for i in range(3)), b))
-        boxes.remove(box)
-        channel = max(range(3), key=lambda i: max(c[i] for c in box) -
-                      min(c[i] for c in box))
-        box.sort(key=lambda c: (c[channel], c))
-        half = len(box) // 2
-        boxes.extend([box[:half], box[half:]])
-    return sorted(tuple(int(round(sum(ch) / len(b))) for ch in zip(*b))
-                  for b in boxes)
-
-
-def build_palette(rows):
-    """Index 0 is black, used under the mask's transparent pixels."""
+def encode_ico(rows):
+    # Every colour gets its own palette entry, so no pixel is approximated;
+    # index 0 is black, under the mask's transparent pixels.
     colours = sorted({c for row in rows for c in row if c is not None})
     if len(colours) > 255:
-        colours = median_cut(colours, 255)
-    palette = [(0, 0, 0)] + colours
-    palette += [(0, 0, 0)] * (256 - len(palette))
-    return palette
-
-
-def nearest(palette, colour):
-    return min(range(1, 256), key=lambda i: (
-        sum((a - b) ** 2 for a, b in zip(palette[i], colour)), i))
-
-
-def encode_ico(rows, palette):
-    lookup = {}
+        sys.exit("make_icon: %d colours; the palette holds 255 beside black" % len(colours))
+    index = {colour: i for i, colour in enumerate(colours, 1)}
+    palette = [(0, 0, 0)] + colours + [(0, 0, 0)] * (255 - len(colours))
     xor = bytearray()
     mask = bytearray()
     for row in reversed(rows):  # DIB rows are stored bottom up
-        bits = 0
-        for x, colour in enumerate(row):
-            if colour is None:
-                xor.append(0)
-                bits |= 1 << (31 - x)
-            else:
-                if colour not in lookup:
-                    lookup[colour] = nearest(palette, colour)
-                xor.append(lookup[colour])
-        mask += struct.pack(">I", bits)  # 32 pixels: one DWORD-aligned row
+        xor += bytes(index.get(colour, 0) for colour in row)
+        # 32 mask bits: one DWORD-aligned row
+        mask += struct.pack(">I", sum(1 << (31 - x) for x, colour in enumerate(row) if colour is None))
 
     header = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE * 2, 1, 8, 0,
                          len(xor) + len(mask), 0, 0, 256, 0)
@@ -165,9 +121,7 @@ def main():
     here = os.path.dirname(os.path.abspath(__file__))
     default = os.path.join(here, "..", "src", "window", "clearwick.ico")
     out = sys.argv[1] if len(sys.argv) > 1 else default
-    rows = render()
-    palette = build_palette(rows)
-    data = encode_ico(rows, palette)
+    data = encode_ico(render())
     with open(out, "wb") as f:
         f.write(data)
     print("wrote %s (%d bytes)" % (os.path.normpath(out), len(data)))
