@@ -321,41 +321,22 @@ def no_global_ctors(exe, pe):
     unless some object brought a constructor or a destructor. The section
     table cannot tell, so the link map beside the exe does. With no C
     run-time, nothing would run a global constructor."""
+    path = os.path.splitext(exe)[0] + ".map"
+    if not os.path.isfile(path):
+        return [("the link map", path, "present")]
     # From "__CTOR_LIST__ = ." to the 0 that ends the destructor list: the two
     # markers, the lists' words (LONG), and the input sections between them,
     # " .ctors  0x00403000  0x4 a.obj" (after a long name, its address and size
     # are on the next line).
-    region, pending, marks, words, entries = False, None, {}, [], []
-    path = os.path.splitext(exe)[0] + ".map"
-    if not os.path.isfile(path):
-        return [("the link map", path, "present")]
-    for line in open(path):
-        f = line.split()
-        if pending is not None:
-            if len(f) >= 2 and f[0].startswith("0x") and f[1].startswith("0x"):
-                entries.append((pending, int(f[1], 16), f[2] if len(f) > 2 else "?"))
-            pending = None
-            continue
-        if len(f) == 4 and f[1] in ("__CTOR_LIST__", "__DTOR_LIST__") and f[2:] == ["=", "."]:
-            region = True
-            marks[f[1]] = int(f[0], 16)
-        elif not region:
-            continue
-        elif len(f) == 4 and f[2] == "LONG":
-            words.append((int(f[0], 16) + int(f[1], 16), int(f[3], 16) == 0))
-            if words[-1][1] and "__DTOR_LIST__" in marks:
-                break
-        elif f and re.fullmatch(r"\.(ctors?|dtors?)([.$].*)?", f[0]):
-            if len(f) == 1:
-                pending = f[0]
-            elif len(f) >= 3 and f[1].startswith("0x"):
-                entries.append((f[0], int(f[2], 16), f[3] if len(f) > 3 else "?"))
-    complete = len(marks) == 2 and bool(words) and words[-1][1]
+    lists = re.search(r"^ +(0x\w+) +__CTOR_LIST__ = \.$.*?^ +(0x\w+) +__DTOR_LIST__ = \.$"
+                      r".*?^ +(0x\w+) +(0x\w+) LONG 0x0+$", open(path).read(), re.M | re.S)
+    ctors, dtors, end, size = [int(n, 16) for n in lists.groups()] if lists else [0] * 4
+    entries = [(name, int(length, 16), where.strip() or "?") for name, length, where in re.findall(
+        r"^ *(\.[cd]tors?(?:[.$]\S*)?)\s+0x\w+[ \t]+(0x\w+)(.*)$", lists.group(0) if lists else "", re.M)]
     return [
-        ("the map's __CTOR_LIST__ and __DTOR_LIST__, complete", complete, True),
-        ("constructor list's bytes (8 when empty)",
-         complete and marks["__DTOR_LIST__"] - marks["__CTOR_LIST__"], 8),
-        ("destructor list's bytes (8 when empty)", complete and words[-1][0] - marks["__DTOR_LIST__"], 8),
+        ("the map's __CTOR_LIST__ and __DTOR_LIST__, complete", bool(lists), True),
+        ("constructor list's bytes (8 when empty)", lists and dtors - ctors, 8),
+        ("destructor list's bytes (8 when empty)", lists and end + size - dtors, 8),
         ("constructors and destructors linked in", [e for e in entries if e[1]], []),
     ]
 
