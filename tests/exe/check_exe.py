@@ -31,20 +31,16 @@ ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll"}
 # Functions that Windows 95 lacks (or has only as a stub that fails), which a
 # static import would turn into a load failure or a silent malfunction there.
 # They must be looked up with GetProcAddress instead. Wide-character functions
-# of the Win32 DLLs are rejected by a general rule as well.
+# (CreateWindowExW, MessageBoxW, ...) are left to the general rule in imports().
 MISSING_ON_WIN95 = set("""
 IsDebuggerPresent
 AddVectoredExceptionHandler RemoveVectoredExceptionHandler
 AddVectoredContinueHandler RemoveVectoredContinueHandler
 AttachConsole GetConsoleWindow
-GetDiskFreeSpaceExA GetDiskFreeSpaceExW
-GetFileAttributesExA GetFileAttributesExW
-GetLongPathNameA GetLongPathNameW
+GetDiskFreeSpaceExA GetFileAttributesExA GetLongPathNameA GetModuleHandleExA
 InitializeCriticalSectionAndSpinCount SetCriticalSectionSpinCount
 TryEnterCriticalSection SwitchToThread SignalObjectAndWait
-GetModuleHandleExA GetModuleHandleExW
-SetFilePointerEx GetFileSizeEx CreateHardLinkA CreateHardLinkW
-CreateSymbolicLinkA CreateSymbolicLinkW
+SetFilePointerEx GetFileSizeEx CreateHardLinkA CreateSymbolicLinkA
 FlsAlloc FlsFree FlsGetValue FlsSetValue
 GetTickCount64 GetSystemTimePreciseAsFileTime
 InterlockedCompareExchange InterlockedExchangeAdd
@@ -60,20 +56,12 @@ InitializeSRWLock AcquireSRWLockExclusive ReleaseSRWLockExclusive
 AcquireSRWLockShared ReleaseSRWLockShared
 InitializeConditionVariable SleepConditionVariableCS
 WakeConditionVariable WakeAllConditionVariable InitOnceExecuteOnce
-CreateWindowExW SetWindowTextW GetWindowTextW RegisterClassW
-RegisterClassExW DefWindowProcW CallWindowProcW MessageBoxW
-SetWindowLongW GetWindowLongW SendMessageW PostMessageW
-GetMessageW PeekMessageW DispatchMessageW IsDialogMessageW
-LoadIconW LoadCursorW FindWindowW
 GetMonitorInfoA MonitorFromWindow MonitorFromPoint EnumDisplayMonitors
 GetAncestor TrackMouseEvent SendInput AnimateWindow
 SetLayeredWindowAttributes UpdateLayeredWindow SetProcessDPIAware
-GetDpiForWindow GetDpiForSystem
-CreateFontIndirectW CreateFontW TextOutW ExtTextOutW DrawTextW
-GetTextExtentPoint32W GetTextMetricsW SetLayout GetLayout
+GetDpiForWindow GetDpiForSystem SetLayout GetLayout
 SetDCBrushColor SetDCPenColor AddFontResourceExA AddFontMemResourceEx
-SHGetFolderPathA SHGetFolderPathW SHCreateDirectoryExA ShellExecuteW
-SHGetKnownFolderPath
+SHGetFolderPathA SHCreateDirectoryExA SHGetKnownFolderPath
 RegGetValueA RegDeleteTreeA RegDeleteKeyExA RegCopyTreeA RegSetKeyValueA
 SystemFunction036
 """.split())
