@@ -56,19 +56,13 @@ def source_epoch(source_dir):
 
 def write_epoch(source_dir, epoch_file):
     text = "%d\n" % source_epoch(source_dir)
-    try:
-        with open(epoch_file) as existing:
-            if existing.read() == text:
-                return
-    except FileNotFoundError:
-        pass
-    with open(epoch_file, "w") as out:
-        out.write(text)
+    if not os.path.isfile(epoch_file) or open(epoch_file).read() != text:
+        with open(epoch_file, "w") as out:
+            out.write(text)
 
 
 def stamp(exe, epoch_file):
-    with open(epoch_file) as f:
-        epoch = parse_epoch(f.read(), epoch_file)
+    epoch = parse_epoch(open(epoch_file).read(), epoch_file)
     try:
         pe = pefile.PE(exe, fast_load=True)
     except (OSError, pefile.PEFormatError) as error:
