@@ -10,15 +10,11 @@
 # token, and SoftHSM2 and OpenSC's pkcs11-tool, with which the release test
 # makes its token. Runs as root, or through sudo when there is one.
 #
-#   scripts/install-deps.sh           what the build and the tests need
-#   scripts/install-deps.sh --guest   that, and what makes and starts the
-#                                     emulated machine (scripts/win32-run.sh)
-#   scripts/install-deps.sh --bench   that, and what bench/run.sh builds its
-#                                     peer (NSIS) and its timer (Xlib, XTest)
-#                                     with
-#   scripts/install-deps.sh --list    print the first list without the
-#                                     host's signing packages, one a line:
-#                                     the emulated machine is made with it
+#   scripts/install-deps.sh [--guest | --bench | --list]
+# --guest adds what makes and starts the emulated machine (scripts/win32-run.sh);
+# --bench what bench/run.sh builds its peer (NSIS) and its timer (Xlib, XTest)
+# with; --list prints the first list less the host's signing packages, one a
+# line: the emulated machine is made with it.
 set -euo pipefail
 
 packages=(
@@ -44,14 +40,10 @@ if [ "$(id -u)" -ne 0 ]; then sudo=sudo; fi
 # The tests run Wine in an en_US.UTF-8 environment, whose ANSI code page is
 # 1252, not Korean's, and in a ko_KR.UTF-8 one, whose ANSI code page is 949.
 # Wine takes its code pages from the Unix locale, which must be generated.
-locales=(en_US ko_KR)
-need_locale() {
-    local l
-    for l in "${locales[@]}"; do
-        locale -a 2>/dev/null | grep -qix "$l.utf8" || return 0
-    done
-    return 1
-}
+locales=()
+for l in en_US ko_KR; do
+    locale -a 2>/dev/null | grep -qix "$l.utf8" || locales+=("$l")
+done
 
 missing=()
 for p in "${packages[@]}"; do
@@ -80,7 +72,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     fi
     DEBIAN_FRONTEND=noninteractive $sudo apt-get "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-if need_locale; then
+if [ ${#locales[@]} -gt 0 ]; then
     echo "Generating the ${locales[*]/%/.UTF-8} locales"
     for l in "${locales[@]}"; do
         $sudo sed -i "s/^# *$l.UTF-8 UTF-8/$l.UTF-8 UTF-8/" /etc/locale.gen
