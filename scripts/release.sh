@@ -45,24 +45,11 @@ done
 password=${CLEARWICK_SIGN_PASSWORD-}
 unset CLEARWICK_SIGN_PASSWORD
 
-# p11-kit's proxy module: where p11-kit's pkg-config file says, or else in
-# the library folder that holds OpenSSL's engines, where distributions put it.
-p11kit_proxy() {
-    local path
-    path=$(pkg-config --variable=proxy_module p11-kit-1 2>/dev/null) || path=
-    if [ -z "$path" ]; then
-        path=$(openssl version -e | sed -n 's/^ENGINESDIR: "\(.*\)"$/\1/p')
-        path=${path%/*}/p11-kit-proxy.so
-    fi
-    echo "$path"
-}
-
 token=
 case $key in pkcs11:*) token=1 ;; esac
 if [ -n "$token" ]; then
-    case $key in
-        *pin-value=*) die "the PIN goes in --password-file or CLEARWICK_SIGN_PASSWORD, not in the URI, which a command line shows" ;;
-    esac
+    [[ $key != *pin-value=* ]] ||
+        die "the PIN goes in --password-file or CLEARWICK_SIGN_PASSWORD, not in the URI, which a command line shows"
     # The certificate lives beside the key, by the same name.
     cert_uri=${key%%\?*}
     cert_uri=$(sed -E 's/(^|;)type=[^;]*//; s/^;//' <<<"${cert_uri#pkcs11:}")
@@ -72,7 +59,13 @@ if [ -n "$token" ]; then
         certs=$(realpath "$certs")
     fi
     if [ -z "$module" ]; then
-        module=$(p11kit_proxy)
+        # p11-kit's proxy module: where p11-kit's pkg-config file says, or else in the
+        # library folder that holds OpenSSL's engines, where distributions put it.
+        module=$(pkg-config --variable=proxy_module p11-kit-1 2>/dev/null) || module=
+        if [ -z "$module" ]; then
+            module=$(openssl version -e | sed -n 's/^ENGINESDIR: "\(.*\)"$/\1/p')
+            module=${module%/*}/p11-kit-proxy.so
+        fi
         [ -f "$module" ] ||
             die "no p11-kit proxy module at $module: install p11-kit-modules, or name the token's module with --pkcs11-module"
     fi
@@ -115,12 +108,8 @@ version=$(awk '$1 == "#define" && $2 ~ /^CLEARWICK_VERSION_(MAJOR|MINOR|PATCH)$/
     src/window/version.h)
 [ -n "$version" ] || die "no MAJOR, MINOR and PATCH in src/window/version.h"
 
-if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
-    stamped="SOURCE_DATE_EPOCH $SOURCE_DATE_EPOCH"
-else
-    stamped="its commit time $(git log -1 --format=%ct)"
-fi
-echo "== Clearwick $version from $commit, stamped with $stamped"
+stamped=${SOURCE_DATE_EPOCH:+SOURCE_DATE_EPOCH $SOURCE_DATE_EPOCH}
+echo "== Clearwick $version from $commit, stamped with ${stamped:-its commit time $(git log -1 --format=%ct)}"
 build=$repo/build/release
 rm -rf "$build"
 cmake --preset win32 -B "$build"
@@ -189,9 +178,7 @@ else
     cp "$stage/clearwick-unsigned.exe" "$stage/clearwick.exe"
     echo "== Not signed (no --sign): clearwick.exe is the unsigned build"
 fi
-files=(clearwick.exe clearwick-unsigned.exe)
-if [ -n "$key" ]; then files+=(clearwick.exe.sig); fi
-(cd "$stage" && sha256sum -- "${files[@]}" >SHA256SUMS)
+(cd "$stage" && sha256sum -- * >SHA256SUMS)
 rm -rf "$dist"
 mv "$stage" "$dist"
 
