@@ -103,9 +103,8 @@ if [ -n "$changes" ]; then
 fi
 commit=$(git rev-parse HEAD)
 
-version=$(awk '$1 == "#define" && $2 ~ /^CLEARWICK_VERSION_(MAJOR|MINOR|PATCH)$/ { v[$2] = $3 }
-    END { if (length(v) == 3) print v["CLEARWICK_VERSION_MAJOR"] "." v["CLEARWICK_VERSION_MINOR"] "." v["CLEARWICK_VERSION_PATCH"] }' \
-    src/window/version.h)
+version=$(awk '$1 == "#define" && sub(/^CLEARWICK_VERSION_/, "", $2) { v[$2] = $3 }
+    END { if ("MAJOR" in v && "MINOR" in v && "PATCH" in v) print v["MAJOR"] "." v["MINOR"] "." v["PATCH"] }' src/window/version.h)
 [ -n "$version" ] || die "no MAJOR, MINOR and PATCH in src/window/version.h"
 
 stamped=${SOURCE_DATE_EPOCH:+SOURCE_DATE_EPOCH $SOURCE_DATE_EPOCH}
@@ -137,11 +136,10 @@ token_failure() {
         echo "no token that $module reaches matches $key: is it plugged in?"
     elif grep -q 'Unable to load.*module' "$log"; then
         echo "cannot load the PKCS#11 module $module"
+    elif [[ $missing == certificate* ]]; then
+        echo "the token holds no $missing (if it holds only the key, give the chain with --certs)"
     elif [ -n "$missing" ]; then
-        case $missing in
-            certificate*) echo "the token holds no $missing (if it holds only the key, give the chain with --certs)" ;;
-            *) echo "the token holds no $missing" ;;
-        esac
+        echo "the token holds no $missing"
     else
         echo "osslsigncode could not sign with $key through $module"
     fi

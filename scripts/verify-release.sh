@@ -52,9 +52,8 @@ pe_stamp() {
 }
 # Fails the step unless the two files are the same bytes.
 same_bytes() {
-    local fresh=$1 published=$2 difference stamps
-    difference=$(cmp -- "$fresh" "$published" 2>&1) || {
-        echo "$difference" >&2
+    local fresh=$1 published=$2 stamps
+    cmp -- "$fresh" "$published" >&2 || {
         stamps="PE time stamps: published $(pe_stamp "$published"), built $(pe_stamp "$fresh")"
         if [ "$(pe_stamp "$published")" != "$(pe_stamp "$fresh")" ]; then
             stamps="$stamps: another commit, or another SOURCE_DATE_EPOCH"
@@ -75,9 +74,8 @@ done
 (cd "$dir" && sha256sum --check --strict SHA256SUMS) || failed "a file does not match its SHA-256"
 
 begin version "the folder's name"
-version=$(awk '$1 == "#define" && $2 ~ /^CLEARWICK_VERSION_(MAJOR|MINOR|PATCH)$/ { v[$2] = $3 }
-    END { if (length(v) == 3) print v["CLEARWICK_VERSION_MAJOR"] "." v["CLEARWICK_VERSION_MINOR"] "." v["CLEARWICK_VERSION_PATCH"] }' \
-    "$repo/src/window/version.h")
+version=$(awk '$1 == "#define" && sub(/^CLEARWICK_VERSION_/, "", $2) { v[$2] = $3 }
+    END { if ("MAJOR" in v && "MINOR" in v && "PATCH" in v) print v["MAJOR"] "." v["MINOR"] "." v["PATCH"] }' "$repo/src/window/version.h")
 [ "$(basename "$dir")" = "clearwick-$version" ] ||
     failed "the folder is $(basename "$dir"), but this source is version $version (check out the release's commit)"
 echo "version $version"
