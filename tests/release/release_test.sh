@@ -19,24 +19,20 @@ here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 work=$PWD/release-test
 signed=$work/clearwick-signed.exe
+say() { echo "[release] $*"; }
+fail() {
+    echo "[release] FAIL: $*"
+    exit 1
+}
 if [ "${1:-}" = nt_ok ]; then
-    if [ ! -f "$signed" ]; then
-        echo "[release] FAIL: no $signed: the test 'release' makes it (ctest -R '^release')"
-        exit 1
-    fi
-    echo "[release] the signed exe in the e2e scenario nt_ok"
+    [ -f "$signed" ] || fail "no $signed: the test 'release' makes it (ctest -R '^release')"
+    say "the signed exe in the e2e scenario nt_ok"
     E2E_OUT=$work/e2e exec bash "$repo/tests/e2e/scenario.sh" nt_ok "$signed" "$2" "$3"
 fi
 rm -rf "$work"
 mkdir -p "$work"
 keys=$(mktemp -d)
 trap 'rm -rf "$keys"' EXIT
-
-say() { echo "[release] $*"; }
-fail() {
-    echo "[release] FAIL: $*"
-    exit 1
-}
 
 say "a throwaway CA and code-signing certificate"
 cat >"$keys/openssl.cnf" <<'EOF'
@@ -86,11 +82,17 @@ for f in clearwick.exe clearwick-unsigned.exe clearwick.exe.sig SHA256SUMS; do
     [ -s "$dist/$f" ] || fail "the release has no $f"
 done
 
+# osslsigncode verify of EXE with the test CA, which must accept it as signed
+# by CN; its output goes to LOG.
+signed_by() {
+    local exe=$1 cn=$2 log=$3
+    osslsigncode verify -in "$exe" -CAfile "$keys/ca.pem" >"$log" 2>&1 ||
+        { cat "$log"; fail "osslsigncode verify refused $exe"; }
+    grep -q '^Signature verification: ok' "$log" || fail "no 'Signature verification: ok' for $exe"
+    grep -qF "Subject: /CN=$cn" "$log" || fail "$exe is not signed by $cn"
+}
 say "osslsigncode verify with the test CA"
-osslsigncode verify -in "$dist/clearwick.exe" -CAfile "$keys/ca.pem" >"$work/verify.log" 2>&1 ||
-    { cat "$work/verify.log"; fail "osslsigncode verify refused the signed exe"; }
-grep -q '^Signature verification: ok' "$work/verify.log" || fail "no 'Signature verification: ok'"
-grep -q 'Subject: /CN=Clearwick Test Signer' "$work/verify.log" || fail "the signer is not the test certificate"
+signed_by "$dist/clearwick.exe" "Clearwick Test Signer" "$work/verify.log"
 grep -q 'Text description: Clearwick' "$work/verify.log" || fail "the signature does not name the program Clearwick"
 grep -q '^Message digest algorithm *: SHA256' "$work/verify.log" || fail "the digest is not SHA-256"
 cp "$dist/clearwick.exe" "$signed"
@@ -113,9 +115,6 @@ copy() {
     cp -a "$dist" "$work/$1/"
     echo "$work/$1/$(basename "$dist")"
 }
-flip_byte() {
-    python3 -c 'import sys; p=sys.argv[1]; d=bytearray(open(p,"rb").read()); d[0x500]^=0xff; open(p,"wb").write(d)' "$1"
-}
 new_sums() { (cd "$1" && sha256sum -- clearwick.exe clearwick-unsigned.exe clearwick.exe.sig >SHA256SUMS); }
 
 say "verify-release.sh on the release"
@@ -123,7 +122,8 @@ verify "$dist" pass good
 
 say "verify-release.sh with one byte of clearwick.exe's code changed"
 tampered=$(copy byte)
-flip_byte "$tampered/clearwick.exe"
+python3 -c 'import sys; p=sys.argv[1]; d=bytearray(open(p,"rb").read()); d[0x500]^=0xff; open(p,"wb").write(d)' \
+    "$tampered/clearwick.exe"
 verify "$tampered" sums byte
 new_sums "$tampered"
 say "... and SHA256SUMS made anew"
@@ -143,8 +143,8 @@ osslsigncode sign -pkcs12 "$keys/signer.p12" -readpass <(printf '%s' "$password"
     { cat "$work/other-sign.log"; fail "cannot sign the other build"; }
 osslsigncode extract-signature -in "$other/clearwick.exe" -out "$other/clearwick.exe.sig" >/dev/null
 new_sums "$other"
-osslsigncode verify -in "$other/clearwick.exe" -CAfile "$keys/ca.pem" >/dev/null 2>&1 ||
-    fail "the other build's signature does not verify, so this case would show nothing"
+# Its signature holds, or this case would show nothing.
+signed_by "$other/clearwick.exe" "Clearwick Test Signer" "$work/verify-other.log"
 verify "$other" signed other-build
 
 # The release signed through a token: release.sh in the clone, the release
@@ -177,10 +177,7 @@ signed_by_token() {
     mkdir -p "$work/$name"
     mv "$work"/clone/dist/clearwick-* "$work/$name/"
     folder=$(echo "$work/$name"/clearwick-*)
-    osslsigncode verify -in "$folder/clearwick.exe" -CAfile "$keys/ca.pem" >"$work/verify-$name-exe.log" 2>&1 ||
-        { cat "$work/verify-$name-exe.log"; fail "osslsigncode verify refused the exe signed through the token ($name)"; }
-    grep -q 'Subject: /CN=Clearwick Token Signer' "$work/verify-$name-exe.log" ||
-        fail "the exe is not signed with the token's key ($name)"
+    signed_by "$folder/clearwick.exe" "Clearwick Token Signer" "$work/verify-$name-exe.log"
     verify "$folder" pass "$name"
 }
 say "release.sh --sign $uri, through p11-kit's proxy, the certificate from the token"
