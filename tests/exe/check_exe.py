@@ -70,9 +70,8 @@ SystemFunction036
 VERSION_STRINGS = {"FileVersion": "1.00", "ProductVersion": "1.00", "ProductName": "Clearwick",
                    "InternalName": "Clearwick", "OriginalFilename": "Clearwick.exe"}
 
-ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
-ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
-COMPAT = "{urn:schemas-microsoft-com:compatibility.v1}"
+NS = {"v1": "urn:schemas-microsoft-com:asm.v1", "v3": "urn:schemas-microsoft-com:asm.v3",
+      "compat": "urn:schemas-microsoft-com:compatibility.v1"}
 SETTINGS_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
 SETTINGS_2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
 # The manifest's DPI declarations, (element, text) wherever they stand: per
@@ -91,14 +90,11 @@ SUPPORTED_OS = {
 
 def resources(pe):
     """(type, name, bytes) of every resource; a name is its number or its text."""
-    found, directory = [], getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
-    for kind in directory.entries if directory else []:
-        for name in kind.directory.entries:
-            for language in name.directory.entries:
-                entry = language.data.struct
-                found.append((kind.id, name.id if name.name is None else str(name.name),
-                              pe.get_data(entry.OffsetToData, entry.Size)))
-    return found
+    top = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    return [(kind.id, name.id if name.name is None else str(name.name),
+             pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size))
+            for kind in (top.entries if top else []) for name in kind.directory.entries
+            for language in name.directory.entries]
 
 
 def directory(pe, name):
@@ -251,27 +247,25 @@ def manifest(exe, pe):
     except ET.ParseError as error:
         return rows + [("manifest's XML", str(error), "well-formed")]
     declared = lambda tag: [(e.tag, (e.text or "").strip()) for e in root.findall(".//{*}" + tag)]
-    supported = [e.get("Id") for e in root.findall(COMPAT + "compatibility/" + COMPAT + "application/" +
-                                                   COMPAT + "supportedOS")]
+    supported = [e.get("Id") for e in root.findall("compat:compatibility/compat:application/compat:supportedOS", NS)]
     print("supportedOS: " + ", ".join(SUPPORTED_OS.get(i, i) for i in supported))
     return rows + [
-        ("root", root.tag, ASM_V1 + "assembly"),
+        ("root", root.tag, "{%s}assembly" % NS["v1"]),
         ("manifestVersion", root.get("manifestVersion"), "1.0"),
         ("assemblyIdentity type, processorArchitecture",
          [(e.get("type"), e.get("processorArchitecture"))
-          for e in root.findall(ASM_V1 + "assemblyIdentity")],
+          for e in root.findall("v1:assemblyIdentity", NS)],
          [("win32", "X86")]),
         # The form that Windows XP SP2 also loads: trustInfo in asm.v3.
         ("requestedExecutionLevel level, uiAccess (in asm.v3 trustInfo)",
          [(e.get("level"), e.get("uiAccess")) for e in root.findall(
-             ASM_V3 + "trustInfo/" + ASM_V3 + "security/" + ASM_V3 + "requestedPrivileges/" +
-             ASM_V3 + "requestedExecutionLevel")],
+             "v3:trustInfo/v3:security/v3:requestedPrivileges/v3:requestedExecutionLevel", NS)],
          [("requireAdministrator", "false")]),
         ("dpiAware", declared("dpiAware"), DPI_AWARE),
         ("dpiAwareness", declared("dpiAwareness"), DPI_AWARENESS),
         ("supportedOS", sorted(supported), sorted(SUPPORTED_OS)),
         # The controls keep their classic look: no Common Controls 6.
-        ("dependent assemblies", [ET.tostring(e) for e in root.iter(ASM_V1 + "dependentAssembly")], []),
+        ("dependent assemblies", [ET.tostring(e) for e in root.iterfind(".//v1:dependentAssembly", NS)], []),
     ]
 
 
