@@ -20,10 +20,10 @@ usage() {
     exit 2
 }
 
-ca=
+cafile=()
 while [ $# -gt 0 ]; do
     case $1 in
-        --ca) [ $# -ge 2 ] || usage; ca=$(realpath "$2"); shift 2 ;;
+        --ca) [ $# -ge 2 ] || usage; cafile=(-CAfile "$(realpath "$2")"); shift 2 ;;
         -*) usage ;;
         *) break ;;
     esac
@@ -99,8 +99,6 @@ begin unsigned "the fresh build against clearwick-unsigned.exe"
 same_bytes "$fresh" "$dir/clearwick-unsigned.exe"
 echo "the same bytes"
 
-cafile=()
-if [ -n "$ca" ]; then cafile=(-CAfile "$ca"); fi
 if [ -f "$dir/clearwick.exe.sig" ]; then
     begin attach "clearwick.exe.sig to the fresh build"
     # osslsigncode also checks the chain here, and writes the file even when
