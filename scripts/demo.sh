@@ -3,18 +3,16 @@
 # fresh 32-bit Wine prefix under build/, starts it, then starts Clearwick as
 # shipped, from C:\Program Files\Larkvane, and shows what the answer changed.
 #
-#   scripts/demo.sh            on your display if there is one: you answer
-#   scripts/demo.sh --xvfb     on a private Xvfb display: the demo answers OK
-#                              itself with a real mouse click and saves a
-#                              screenshot of the window first
+#   scripts/demo.sh [--xvfb]
 #
-# With no usable $DISPLAY it runs as with --xvfb. It builds here, then runs
-# the rest where 32-bit Windows programs run: here, or, on a host that cannot
-# run them, in the emulated machine of scripts/win32-run.sh, which has no
-# display of yours (so it runs as with --xvfb there). Nothing touches
-# ~/.wine; here the prefix stays in build/win32/wine/prefixes/demo for a look
-# afterwards (an overlay of the tests' template, unmounted when the demo
-# ends: it says how to mount it again).
+# You answer on your display; with --xvfb, with no usable $DISPLAY, or in the
+# emulated machine of scripts/win32-run.sh (where the rest runs on a host that
+# cannot run 32-bit Windows programs), the demo saves a screenshot of the
+# window on a private Xvfb display and answers OK itself with a real mouse
+# click. Nothing touches ~/.wine; on this host the prefix stays in
+# build/win32/wine/prefixes/demo for a look afterwards, an overlay of the
+# tests' template that is unmounted when the demo ends (it says how to mount
+# it again).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -59,12 +57,7 @@ E2E_WORK=$out
 E2E_CLOSE_LOG=$out/product-closes.txt
 wine_root "${CLEARWICK_WINE_DIR:-$repo/build/win32/wine}"
 
-finish() {
-    local pid
-    for pid in "${_e2e_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wine_cleanup
-}
-trap finish EXIT
+trap 'kill "${_e2e_pids[@]}" 2>/dev/null || true; wine_cleanup' EXIT
 
 if [ "$headless" = 1 ]; then
     wine_start_display
