@@ -165,12 +165,10 @@ static void handle_children(void) {
     struct signalfd_siginfo si;
     while (read(signal_fd, &si, sizeof si) == sizeof si) {}
     double t = now_ms();
-    for (;;) {
-        int status; struct rusage ru;
-        pid_t pid = wait4(-1, &status, WNOHANG, &ru);
-        if (pid <= 0) break;
+    struct rusage ru;
+    pid_t pid;
+    while ((pid = wait4(-1, NULL, WNOHANG, &ru)) > 0)
         if (n_reaped < MAX_REAPED) reaped[n_reaped++] = (struct reap){pid, t, ru.ru_maxrss};
-    }
     note_target_exit();
 }
 
@@ -240,11 +238,9 @@ static int run_helper(const char *command, char *out, size_t size) {
 static void cpu_times(unsigned long long *busy, unsigned long long *total) {
     unsigned long long v[8] = {0};
     FILE *f = fopen("/proc/stat", "r");
-    if (f) {
-        if (fscanf(f, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3],
-                   &v[4], &v[5], &v[6], &v[7]) < 4) memset(v, 0, sizeof v);
-        fclose(f);
-    }
+    if (!f || fscanf(f, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3],
+                     &v[4], &v[5], &v[6], &v[7]) < 4) memset(v, 0, sizeof v);
+    if (f) fclose(f);
     *total = 0;
     for (int i = 0; i < 8; i++) *total += v[i];
     *busy = *total - v[3] - v[4];
