@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
 # Makes a release of the checked-out commit: builds the win32 preset in a
-# fresh folder, runs the exe checks, and writes dist/clearwick-VERSION/
-# (VERSION from src/window/version.h) with
-# clearwick-unsigned.exe (the reproducible build), clearwick.exe (it signed,
-# or the same bytes unsigned), clearwick.exe.sig (the detached PKCS#7
-# signature, which attached to a rebuild gives clearwick.exe again:
-# scripts/verify-release.sh) and SHA256SUMS.
+# fresh folder, runs the exe checks, and writes dist/clearwick-VERSION/ (VERSION
+# from src/window/version.h) with clearwick-unsigned.exe (the reproducible
+# build), clearwick.exe (it signed, or the same bytes unsigned),
+# clearwick.exe.sig (the detached PKCS#7 signature, which attached to a rebuild
+# gives clearwick.exe again: scripts/verify-release.sh) and SHA256SUMS.
 #
 #   scripts/release.sh [--sign KEY [--password-file FILE]
 #                       [--certs CHAIN.pem] [--pkcs11-module PATH]] [--timestamp URL]
