@@ -115,11 +115,8 @@ static long proc_status(pid_t pid, const char *key) {
     FILE *f = fopen(path, "r");
     if (!f) return -1;
     const size_t len = strlen(key);
-    while (fgets(line, sizeof line, f))
-        if (strncmp(line, key, len) == 0 && line[len] == ':') {
-            value = atol(line + len + 1);
-            break;
-        }
+    while (value < 0 && fgets(line, sizeof line, f))
+        if (strncmp(line, key, len) == 0 && line[len] == ':') value = atol(line + len + 1);
     fclose(f);
     return value;
 }
