@@ -54,9 +54,9 @@ def distance_to_segment(px, py, ax, ay, bx, by):
 
 
 def in_cross(x, y):
-    a, c = CROSS_ARM, CENTRE
-    return min(distance_to_segment(x, y, c - a, c - a, c + a, c + a),
-               distance_to_segment(x, y, c - a, c + a, c + a, c - a)) <= CROSS_HALF_WIDTH
+    lo, hi = CENTRE - CROSS_ARM, CENTRE + CROSS_ARM
+    return min(distance_to_segment(x, y, lo, lo, hi, hi),
+               distance_to_segment(x, y, lo, hi, hi, lo)) <= CROSS_HALF_WIDTH
 
 
 def sample(x, y):
@@ -78,12 +78,13 @@ def render():
     for py in range(SIZE):
         row = []
         for px in range(SIZE):
-            inside = [c for c in (sample(px + (sx + 0.5) / n, py + (sy + 0.5) / n)
-                                  for sy in range(n) for sx in range(n)) if c is not None]
+            points = [(px + (sx + 0.5) / n, py + (sy + 0.5) / n)
+                      for sy in range(n) for sx in range(n)]
+            inside = [c for c in (sample(*p) for p in points) if c is not None]
             # The mask is one bit, so a pixel is either fully in or out; an
             # edge pixel's colour is the mean of its samples inside the disc.
-            row.append(None if len(inside) * 2 < n * n else
-                       tuple(int(round(sum(ch) / len(inside))) for ch in zip(*inside)))
+            mean = tuple(round(sum(ch) / len(inside)) for ch in zip(*inside))
+            row.append(None if len(inside) * 2 < n * n else mean)
         rows.append(row)
     return rows
 
@@ -93,21 +94,21 @@ def encode_ico(rows):
     # index 0 is black, under the mask's transparent pixels.
     colours = sorted({c for row in rows for c in row if c is not None})
     if len(colours) > 255:
-        sys.exit("make_icon: %d colours; the palette holds 255 beside black" % len(colours))
+        sys.exit("make_icon: %d colours; the palette holds 255 beside black"
+                 % len(colours))
     index = {colour: i for i, colour in enumerate(colours, 1)}
     palette = [(0, 0, 0)] + colours + [(0, 0, 0)] * (255 - len(colours))
-    xor = bytearray()
-    mask = bytearray()
-    for row in reversed(rows):  # DIB rows are stored bottom up
-        xor += bytes(index.get(colour, 0) for colour in row)
-        # 32 mask bits: one DWORD-aligned row
-        mask += struct.pack(">I", sum(1 << (31 - x) for x, colour in enumerate(row) if colour is None))
+    bottom_up = rows[::-1]  # as DIB rows are stored
+    xor = b"".join(bytes(index.get(c, 0) for c in row) for row in bottom_up)
+    # The AND mask, 1 where transparent: 32 pixels are one DWORD-aligned row.
+    bits = ["".join("1" if c is None else "0" for c in row) for row in bottom_up]
+    mask = b"".join(int(b, 2).to_bytes(4, "big") for b in bits)
 
     header = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE * 2, 1, 8, 0,
                          len(xor) + len(mask), 0, 0, 256, 0)
     colour_table = b"".join(struct.pack("<BBBB", b, g, r, 0)
                             for r, g, b in palette)
-    image = header + colour_table + bytes(xor) + bytes(mask)
+    image = header + colour_table + xor + mask
 
     icondir = struct.pack("<HHH", 0, 1, 1)
     # Width, height, colour count (0 means 256), reserved, planes, bit count,
