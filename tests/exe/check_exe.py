@@ -247,7 +247,8 @@ def manifest(exe, pe):
     except ET.ParseError as error:
         return rows + [("manifest's XML", str(error), "well-formed")]
     declared = lambda tag: [(e.tag, (e.text or "").strip()) for e in root.findall(".//{*}" + tag)]
-    supported = [e.get("Id") for e in root.findall("compat:compatibility/compat:application/compat:supportedOS", NS)]
+    supported = [e.get("Id") for e in root.findall(
+        "compat:compatibility/compat:application/compat:supportedOS", NS)]
     print("supportedOS: " + ", ".join(SUPPORTED_OS.get(i, i) for i in supported))
     return rows + [
         ("root", root.tag, "{%s}assembly" % NS["v1"]),

@@ -1,8 +1,6 @@
-# Checks of the built clearwick.exe: its PE header, imports, resources, version
-# record, manifest and size, that the link put no global constructor into it,
-# and that a second build gives the same bytes. They read the file (and its
-# link map) with pefile, osslsigncode and git and never run it, so they need
-# no Wine; each is its own test so that a failure names what regressed.
+# The checks of the built clearwick.exe in check_exe.py read it and its link
+# map but never run it, so they need no Wine; each is its own test so that a
+# failure names what regressed.
 
 foreach(_check pe_header imports resources icon version manifest size reproducible
         no_global_ctors)
