@@ -23,8 +23,7 @@ import pefile
 
 
 def fail(message):
-    sys.stderr.write("pe_stamp: %s\n" % message)
-    sys.exit(1)
+    sys.exit("pe_stamp: " + message)
 
 
 def parse_epoch(text, where):
