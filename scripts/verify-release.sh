@@ -33,7 +33,6 @@ done
 dir=$(cd "$1" && pwd)
 repo=$(cd "$(dirname "$0")/.." && pwd)
 
-step=
 begin() {
     step=$1
     echo "== $step: $2"
@@ -52,13 +51,11 @@ pe_stamp() {
 }
 # Fails the step unless the two files are the same bytes.
 same_bytes() {
-    local fresh=$1 published=$2 stamps
+    local fresh=$1 published=$2 was is
     cmp -- "$fresh" "$published" >&2 || {
-        stamps="PE time stamps: published $(pe_stamp "$published"), built $(pe_stamp "$fresh")"
-        if [ "$(pe_stamp "$published")" != "$(pe_stamp "$fresh")" ]; then
-            stamps="$stamps: another commit, or another SOURCE_DATE_EPOCH"
-        fi
-        failed "$(basename "$published") is not what this source builds ($stamps)"
+        was=$(pe_stamp "$published") is=$(pe_stamp "$fresh")
+        [ "$was" = "$is" ] || is="$is: another commit, or another SOURCE_DATE_EPOCH"
+        failed "$(basename "$published") is not what this source builds (PE time stamps: published $was, built $is)"
     }
 }
 
