@@ -8,11 +8,9 @@
 # release.sh refusing a wrong PIN, a missing token, key, certificate, module
 # or engine, naming it and leaving nothing in dist/. Runs no Windows program.
 #
-#   release_test.sh                      the above, from the build folder:
-#                                        work in ./release-test
-#   release_test.sh nt_ok STANDIN PROBE  the signed exe it left there in the
-#                                        e2e scenario nt_ok, where Windows
-#                                        programs run
+#   release_test.sh                      the above, in ./release-test
+#   release_test.sh nt_ok STANDIN PROBE  the signed exe it left there, in the
+#                                        e2e scenario nt_ok (runs Windows programs)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -54,16 +52,15 @@ password=$(openssl rand -hex 16)
 {
     openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Clearwick Test CA" \
         -config "$keys/openssl.cnf" -extensions ca -keyout "$keys/ca.key" -out "$keys/ca.pem"
-    openssl req -new -newkey rsa:2048 -nodes -subj "/CN=Clearwick Test Signer/O=Clearwick" \
-        -config "$keys/openssl.cnf" -keyout "$keys/signer.key" -out "$keys/signer.csr"
-    openssl x509 -req -days 2 -in "$keys/signer.csr" -CA "$keys/ca.pem" -CAkey "$keys/ca.key" \
-        -set_serial 1 -extfile "$keys/openssl.cnf" -extensions signer -out "$keys/signer.pem"
+    for leaf in "signer 1 Test" "token 2 Token"; do
+        read -r name serial cn <<<"$leaf"
+        openssl req -new -newkey rsa:2048 -nodes -subj "/CN=Clearwick $cn Signer/O=Clearwick" \
+            -config "$keys/openssl.cnf" -keyout "$keys/$name.key" -out "$keys/$name.csr"
+        openssl x509 -req -days 2 -in "$keys/$name.csr" -CA "$keys/ca.pem" -CAkey "$keys/ca.key" \
+            -set_serial "$serial" -extfile "$keys/openssl.cnf" -extensions signer -out "$keys/$name.pem"
+    done
     openssl pkcs12 -export -inkey "$keys/signer.key" -in "$keys/signer.pem" -certfile "$keys/ca.pem" \
         -passout "pass:$password" -out "$keys/signer.p12"
-    openssl req -new -newkey rsa:2048 -nodes -subj "/CN=Clearwick Token Signer/O=Clearwick" \
-        -config "$keys/openssl.cnf" -keyout "$keys/token.key" -out "$keys/token.csr"
-    openssl x509 -req -days 2 -in "$keys/token.csr" -CA "$keys/ca.pem" -CAkey "$keys/ca.key" \
-        -set_serial 2 -extfile "$keys/openssl.cnf" -extensions signer -out "$keys/token.pem"
     openssl x509 -in "$keys/token.pem" -outform DER -out "$keys/token.der"
     cat "$keys/token.pem" "$keys/ca.pem" >"$keys/token-chain.pem"
 } >"$work/openssl.log" 2>&1 || { cat "$work/openssl.log"; fail "openssl could not make the certificates"; }
