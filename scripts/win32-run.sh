@@ -303,14 +303,11 @@ mkfifo "$fifo"
 # both), the machine now and then lost a wake-up from one CPU to the other
 # (a child's exit that ctest or timeout waited on, a sleep's timer), and a
 # test or a whole run hung until its time-out. A machine gets a host core's
-# worth either way; several machines use the rest. Why a periodic tick
-# (nohz=off highres=off): a one-shot timer interrupt that an idle machine
-# waited on was now and then lost too, and with nothing else to wake it the
-# machine slept for good; a periodic timer needs no rearming.
+# worth either way; several machines use the rest.
 qemu=(qemu-system-x86_64 -accel tcg -cpu qemu64 -smp "$cpus" -m 12G
     -nodefaults -display none -no-reboot -nic none
     -kernel "$image/vmlinuz" -initrd "$image/initrd.img"
-    -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 panic=-1 mitigations=off nohz=off highres=off init=/sbin/clearwick-init clearwick.share=$repo clearwick.session=$run/session/session.sh"
+    -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 panic=-1 mitigations=off init=/sbin/clearwick-init clearwick.share=$repo clearwick.session=$run/session/session.sh"
     # The root disk is a throwaway snapshot: the image never changes.
     -drive "file=$image/root.img,format=raw,if=virtio,snapshot=on,cache=unsafe"
     "${templates_drive[@]}"
