@@ -48,9 +48,9 @@ XATTRS = (("dos", "user.DOSATTRIB"), ("sd", "user.wine.sd"))
 # (hive, key as written in the file, value names) of values that Wine
 # rewrites at its start with no program asking for it. The display driver
 # stamps its adapter's driver date with the time it started (DriverDateData,
-# and DriverDate, the day, which changes under a test run past midnight); on a starved
-# machine (the emulated one, under load) it has also left a link value on
-# that adapter's key at a session's start.
+# and DriverDate, the day, which changes under a run past midnight); on a
+# starved machine (the emulated one, under load) it has also left a link
+# value on that adapter's key at a session's start.
 VOLATILE = [
     ("system.reg",
      re.compile(r"^System\\\\CurrentControlSet\\\\Control\\\\Class\\\\"
