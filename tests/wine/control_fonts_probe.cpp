@@ -153,4 +153,21 @@ extern "C" __declspec(dllexport) DWORD WINAPI ProbeControlFonts(void* report) {
     return total;
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+// Wine runs another process's CreateRemoteThread as a call made by a thread
+// of the target: one that waits on the wineserver if there is one, otherwise
+// the first, interrupted by a signal wherever it is. Interrupted inside the C
+// library's allocator (repainting after a DPI change, say), the tool starts
+// the thread from there and deadlocks, and the caller with it. So while the
+// probe is loaded one thread of the tool always waits on the wineserver, and
+// every later call lands on a thread at rest.
+namespace {
+DWORD WINAPI WaitForever(void*) { return SleepEx(INFINITE, TRUE); }
+}  // namespace
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        const HANDLE waiter = CreateThread(nullptr, 0, WaitForever, nullptr, 0, nullptr);
+        if (waiter != nullptr) CloseHandle(waiter);
+    }
+    return TRUE;
+}
