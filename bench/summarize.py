@@ -45,8 +45,9 @@ def load(path):
 
 
 def values(rows, column):
-    """The figures of one column, without the runs that did not reach it."""
-    return [v for v in (float(row[column]) for row in rows) if v >= 0]
+    """The figures of one column, without the runs that did not reach it
+    (-1) or that Wine gave no figure for (empty)."""
+    return [v for v in (float(row[column] or -1) for row in rows) if v >= 0]
 
 
 def median(vs):
