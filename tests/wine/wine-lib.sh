@@ -27,7 +27,8 @@
 #   wine_cleanup           ends the prefix's processes and Xvfb, unmounts
 #   wine_scaled SECONDS    SECONDS times CLEARWICK_WAIT_FACTOR (1 unless set,
 #                          larger on a slower machine); every wait here is so
-#   wine_wait SECONDS, wait_until SECONDS CMD...  (polls every 50 ms)
+#   wine_wait SECONDS, wait_until SECONDS CMD...  (tries every 50 ms, or
+#                          after as long as a try took)
 
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -210,19 +211,21 @@ wine_quiet() {
 # The prefix's Windows processes, one a line: the PID, then the command line.
 # Each is Wine's loader under the name its program gives it (a command line
 # of Windows, whose first word need not be a path), in an environment that
-# names its prefix.
+# names its prefix. Three programs run, however many processes there are:
+# in the emulated machine each costs most of a second, and wait_until polls
+# this.
 _wine_processes() {
-    local exe pid
-    for exe in $(find /proc/[0-9]*/exe -maxdepth 0 \( -lname '*/wine' -o -lname '*/wine64' \
-        -o -lname '*/wine-preloader' -o -lname '*/wine64-preloader' \) 2>/dev/null); do
-        pid=${exe#/proc/} pid=${pid%/exe}
-        grep -qzxF "WINEPREFIX=$WINEPREFIX" "/proc/$pid/environ" 2>/dev/null &&
-            printf '%s %s\n' "$pid" "$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"
+    local environ pid
+    local -a args
+    for environ in $(find /proc/[0-9]*/exe -maxdepth 0 \( -lname '*/wine' -o -lname '*/wine64' \
+        -o -lname '*/wine-preloader' -o -lname '*/wine64-preloader' \) -printf '%h/environ\n' 2>/dev/null |
+        xargs -r grep -lzxF "WINEPREFIX=$WINEPREFIX" 2>/dev/null); do
+        pid=${environ#/proc/} pid=${pid%/environ}
+        mapfile -d '' args 2>/dev/null <"/proc/$pid/cmdline" || continue
+        printf '%s %s\n' "$pid" "${args[*]}"
     done
     return 0
 }
-# (grep reads it all: with -q its early exit would fail the listing, and
-# pipefail the test.)
 _wine_only_services() {
     [ -z "$(_wine_processes |
         grep -Eiv '^[0-9]+ C:\\windows\\system32\\((services|winedevice|plugplay|svchost|rpcss)\.exe|explorer\.exe /desktop)')" ]
@@ -258,14 +261,20 @@ wine_cleanup() {
 
 wine_wait() { sleep "$(wine_scaled "$1")"; }
 
+# Between tries wait_until sleeps 50 ms, or as long as the try took where
+# that is longer: in the emulated machine starting a checking program takes
+# most of a second, and checking flat out would take half the CPU from the
+# very program it waits for.
 wait_until() {
-    local deadline
+    local deadline start took
     deadline=$(awk -v s="$1" -v f="${CLEARWICK_WAIT_FACTOR:-1}" -v now="${EPOCHREALTIME/./}" \
         'BEGIN { printf "%.0f", now + s * f * 1e6 }')
     shift
-    until "$@"; do
+    while start=${EPOCHREALTIME/./} && ! "$@"; do
         ((${EPOCHREALTIME/./} < deadline)) || return 1
-        sleep 0.05
+        took=$((${EPOCHREALTIME/./} - start))
+        ((took > 50000)) || took=50000
+        sleep "$((took / 1000000)).$(printf %06d $((took % 1000000)))"
     done
 }
 wine_scaled() { awk -v s="$1" -v f="${CLEARWICK_WAIT_FACTOR:-1}" 'BEGIN { printf "%.3f\n", s * f }'; }
