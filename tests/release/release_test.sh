@@ -49,20 +49,22 @@ subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
 EOF
 password=$(openssl rand -hex 16)
+# (Each block below is followed by || and so runs without set -e: its steps
+# are joined by &&, or a failing step would go unseen.)
+leaf() { # NAME SERIAL CN: a signing certificate from the test CA
+    openssl req -new -newkey rsa:2048 -nodes -subj "/CN=Clearwick $3 Signer/O=Clearwick" \
+        -config "$keys/openssl.cnf" -keyout "$keys/$1.key" -out "$keys/$1.csr" &&
+        openssl x509 -req -days 2 -in "$keys/$1.csr" -CA "$keys/ca.pem" -CAkey "$keys/ca.key" \
+            -set_serial "$2" -extfile "$keys/openssl.cnf" -extensions signer -out "$keys/$1.pem"
+}
 {
     openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Clearwick Test CA" \
-        -config "$keys/openssl.cnf" -extensions ca -keyout "$keys/ca.key" -out "$keys/ca.pem"
-    for leaf in "signer 1 Test" "token 2 Token"; do
-        read -r name serial cn <<<"$leaf"
-        openssl req -new -newkey rsa:2048 -nodes -subj "/CN=Clearwick $cn Signer/O=Clearwick" \
-            -config "$keys/openssl.cnf" -keyout "$keys/$name.key" -out "$keys/$name.csr"
-        openssl x509 -req -days 2 -in "$keys/$name.csr" -CA "$keys/ca.pem" -CAkey "$keys/ca.key" \
-            -set_serial "$serial" -extfile "$keys/openssl.cnf" -extensions signer -out "$keys/$name.pem"
-    done
-    openssl pkcs12 -export -inkey "$keys/signer.key" -in "$keys/signer.pem" -certfile "$keys/ca.pem" \
-        -passout "pass:$password" -out "$keys/signer.p12"
-    openssl x509 -in "$keys/token.pem" -outform DER -out "$keys/token.der"
-    cat "$keys/token.pem" "$keys/ca.pem" >"$keys/token-chain.pem"
+        -config "$keys/openssl.cnf" -extensions ca -keyout "$keys/ca.key" -out "$keys/ca.pem" &&
+        leaf signer 1 Test && leaf token 2 Token &&
+        openssl pkcs12 -export -inkey "$keys/signer.key" -in "$keys/signer.pem" -certfile "$keys/ca.pem" \
+            -passout "pass:$password" -out "$keys/signer.p12" &&
+        openssl x509 -in "$keys/token.pem" -outform DER -out "$keys/token.der" &&
+        cat "$keys/token.pem" "$keys/ca.pem" >"$keys/token-chain.pem"
 } >"$work/openssl.log" 2>&1 || { cat "$work/openssl.log"; fail "openssl could not make the certificates"; }
 
 say "release.sh --sign on a clean clone of $(git -C "$repo" rev-parse --short HEAD)"
@@ -156,10 +158,11 @@ pin=$(openssl rand -hex 8)
 printf '%s\n' "$pin" >"$keys/pin"
 uri='pkcs11:token=clearwick-test;object=code-signing'
 {
-    softhsm2-util --init-token --free --label clearwick-test --so-pin "$(openssl rand -hex 8)" --pin "$pin"
-    softhsm2-util --import "$keys/token.key" --token clearwick-test --label code-signing --id 01 --pin "$pin"
-    pkcs11-tool --module "$softhsm" --token-label clearwick-test --write-object "$keys/token.der" \
-        --type cert --label code-signing --id 01
+    softhsm2-util --init-token --free --label clearwick-test --so-pin "$(openssl rand -hex 8)" --pin "$pin" &&
+        softhsm2-util --import "$keys/token.key" --token clearwick-test --label code-signing --id 01 \
+            --pin "$pin" &&
+        pkcs11-tool --module "$softhsm" --token-label clearwick-test --write-object "$keys/token.der" \
+            --type cert --label code-signing --id 01
 } >"$work/softhsm.log" 2>&1 || { cat "$work/softhsm.log"; fail "cannot put the key and certificate in the token"; }
 rm "$keys/token.key"
 
