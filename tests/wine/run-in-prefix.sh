@@ -11,15 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 program=$1
 shift
 wine_root "${CLEARWICK_WINE_DIR:-$PWD/wine}"
-# Should this script stall past every limit below, it says what each process
-# waits on before CTest's time-out ends it unheard. ps reads no process's
-# memory, which a stuck process can hold locked; the sleep lets go of the
-# output, which CTest waits to see closed.
-( sleep "$(wine_scaled 160)" >/dev/null 2>&1
-  echo "run-in-prefix: still running after $(wine_scaled 160) s:" >&2
-  ps --pid 2 --ppid 2 -N -o pid,ppid,stat,wchan:32,etime,comm >&2 ) &
-watchdog=$!
-trap 'kill "$watchdog" 2>/dev/null; wine_cleanup; wine_remove_prefix' EXIT
+trap 'wine_cleanup; wine_remove_prefix; wine_release_output' EXIT
 wine_start_display
 wine_new_prefix "$(basename "$program" .exe)-${CLEARWICK_WINVER:-default}-$$"
 if [ -n "${CLEARWICK_WINVER:-}" ]; then wine_set_version "$CLEARWICK_WINVER"; fi

@@ -25,6 +25,8 @@
 #                          SECONDS (60)
 #   wine_start_display     a private Xvfb server; sets DISPLAY
 #   wine_cleanup           ends the prefix's processes and Xvfb, unmounts
+#   wine_release_output    ends, and names, any other process that still
+#                          holds this script's output once it is done
 #   wine_scaled SECONDS    SECONDS times CLEARWICK_WAIT_FACTOR (1 unless set,
 #                          larger on a slower machine); every wait here is so
 #   wine_wait SECONDS, wait_until SECONDS CMD...  (tries every 50 ms, or
@@ -257,6 +259,23 @@ wine_cleanup() {
     local mount
     for mount in "${_wine_mounts[@]}"; do _wine_unmount "$mount" || true; done
     _wine_mounts=()
+}
+
+# CTest waits for a test's output to close, not only for its script to end.
+# Twice in the emulated machine a process outlived wine_cleanup, after its
+# test had passed, and held the output until CTest's time-out. The holders
+# are found by the pipe they share with this script.
+wine_release_output() {
+    local fd pipe pid
+    for fd in 1 2; do
+        pipe=$(readlink "/proc/$$/fd/$fd" 2>/dev/null) && [[ $pipe == pipe:* ]] || continue
+        pipe=${pipe//[/\\[} pipe=${pipe//]/\\]}
+        for pid in $({ find /proc/[0-9]*/fd/1 /proc/[0-9]*/fd/2 -lname "$pipe" | cut -d/ -f3 | sort -u; } 2>/dev/null); do
+            [ "$pid" != $$ ] || continue
+            echo "wine-lib: still holding the output: $(ps -o pid=,stat=,wchan:32=,comm= -p "$pid")" >&2
+            kill -KILL "$pid" 2>/dev/null || true
+        done
+    done
 }
 
 wine_wait() { sleep "$(wine_scaled "$1")"; }
