@@ -112,6 +112,7 @@ e2e_end() {
             [ "$status" -eq 0 ] || e2e_log "logs and snapshots in $E2E_WORK (E2E_KEEP=1 keeps the prefix too)"
         fi
     fi
+    wine_release_output
     exit "$status"
 }
 
