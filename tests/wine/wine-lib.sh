@@ -264,14 +264,20 @@ wine_cleanup() {
 # CTest waits for a test's output to close, not only for its script to end.
 # Twice in the emulated machine a process outlived wine_cleanup, after its
 # test had passed, and held the output until CTest's time-out. The holders
-# are found by the pipe they share with this script.
+# are found by the pipe they share with this shell; its ancestors, which may
+# share it too, stay.
 wine_release_output() {
-    local fd pipe pid
+    local fd pipe pid stat ancestors=" "
+    pid=$BASHPID
+    while [ "$pid" -gt 1 ] && stat=$(</proc/"$pid"/stat); do
+        ancestors+="$pid "
+        stat=${stat##*) } stat=${stat#* } pid=${stat%% *}
+    done
     for fd in 1 2; do
-        pipe=$(readlink "/proc/$$/fd/$fd" 2>/dev/null) && [[ $pipe == pipe:* ]] || continue
+        pipe=$(readlink "/proc/$BASHPID/fd/$fd" 2>/dev/null) && [[ $pipe == pipe:* ]] || continue
         pipe=${pipe//[/\\[} pipe=${pipe//]/\\]}
         for pid in $({ find /proc/[0-9]*/fd/1 /proc/[0-9]*/fd/2 -lname "$pipe" | cut -d/ -f3 | sort -u; } 2>/dev/null); do
-            [ "$pid" != $$ ] || continue
+            [[ $ancestors != *" $pid "* ]] || continue
             echo "wine-lib: still holding the output: $(ps -o pid=,stat=,wchan:32=,comm= -p "$pid")" >&2
             kill -KILL "$pid" 2>/dev/null || true
         done
