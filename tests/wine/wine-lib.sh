@@ -262,26 +262,39 @@ wine_cleanup() {
 }
 
 # CTest waits for a test's output to close, not only for its script to end.
-# Twice in the emulated machine a process outlived wine_cleanup, after its
-# test had passed, and held the output until CTest's time-out. The holders
-# are found by the pipe they share with this shell; its ancestors, which may
-# share it too, stay.
+# Now and then in the emulated machine a process outlived wine_cleanup, its
+# test passed, and held the output until CTest's time-out. The holders
+# are found by the pipe they share with this shell, under any descriptor (a
+# wineserver keeps a program's standard handles under numbers of its own);
+# this shell's ancestors, which may share it too, stay.
 wine_release_output() {
-    local fd pipe pid stat ancestors=" "
+    local fd pipe link pid stat skip=" "
     pid=$BASHPID
     while [ "$pid" -gt 1 ] && stat=$(</proc/"$pid"/stat); do
-        ancestors+="$pid "
+        skip+="$pid "
         stat=${stat##*) } stat=${stat#* } pid=${stat%% *}
     done
     for fd in 1 2; do
         pipe=$(readlink "/proc/$BASHPID/fd/$fd" 2>/dev/null) && [[ $pipe == pipe:* ]] || continue
         pipe=${pipe//[/\\[} pipe=${pipe//]/\\]}
-        for pid in $({ find /proc/[0-9]*/fd/1 /proc/[0-9]*/fd/2 -lname "$pipe" | cut -d/ -f3 | sort -u; } 2>/dev/null); do
-            [[ $ancestors != *" $pid "* ]] || continue
-            echo "wine-lib: still holding the output: $(ps -o pid=,stat=,wchan:32=,comm= -p "$pid")" >&2
+        for link in $(find /proc/[0-9]*/fd -lname "$pipe" 2>/dev/null); do
+            pid=${link#/proc/} pid=${pid%%/*}
+            [[ $skip != *" $pid "* ]] && _wine_writes "${link/\/fd\//\/fdinfo\/}" || continue
+            skip+="$pid "
+            echo "wine-lib: still holding the output: $(ps -o pid=,ppid=,stat=,wchan:32=,etime=,comm= -p "$pid")" >&2
             kill -KILL "$pid" 2>/dev/null || true
         done
     done
+}
+
+# Whether the descriptor whose fdinfo is $1 is open for writing (a pipe's
+# reader, CTest say, shares its name with the writers).
+_wine_writes() {
+    local key flags
+    while read -r key flags; do
+        [ "$key" != flags: ] || return $(((8#$flags & 3) == 0))
+    done 2>/dev/null <"$1"
+    return 1
 }
 
 wine_wait() { sleep "$(wine_scaled "$1")"; }
