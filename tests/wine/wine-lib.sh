@@ -265,8 +265,10 @@ wine_cleanup() {
 # Now and then in the emulated machine a process outlived wine_cleanup, its
 # test passed, and held the output until CTest's time-out. The holders
 # are found by the pipe they share with this shell, under any descriptor (a
-# wineserver keeps a program's standard handles under numbers of its own);
-# this shell's ancestors, which may share it too, stay.
+# wineserver keeps a program's standard handles under numbers of its own),
+# and through every thread: a process whose first thread has ended shows no
+# descriptors of its own, though its other threads still hold them. This
+# shell's ancestors, which may share the pipe too, stay.
 wine_release_output() {
     local fd pipe link pid stat skip=" "
     pid=$BASHPID
@@ -277,11 +279,12 @@ wine_release_output() {
     for fd in 1 2; do
         pipe=$(readlink "/proc/$BASHPID/fd/$fd" 2>/dev/null) && [[ $pipe == pipe:* ]] || continue
         pipe=${pipe//[/\\[} pipe=${pipe//]/\\]}
-        for link in $(find /proc/[0-9]*/fd -lname "$pipe" 2>/dev/null); do
+        for link in $(find /proc/[0-9]*/task/[0-9]*/fd -lname "$pipe" 2>/dev/null); do
             pid=${link#/proc/} pid=${pid%%/*}
             [[ $skip != *" $pid "* ]] && _wine_writes "${link/\/fd\//\/fdinfo\/}" || continue
             skip+="$pid "
-            echo "wine-lib: still holding the output: $(ps -o pid=,ppid=,stat=,wchan:32=,etime=,comm= -p "$pid")" >&2
+            echo "wine-lib: still holding the output: $(ps -o pid=,ppid=,stat=,etime=,comm= -p "$pid")," \
+                "threads:" $(ps -L -o tid=,stat=,wchan:32= -p "$pid") >&2
             kill -KILL "$pid" 2>/dev/null || true
         done
     done
