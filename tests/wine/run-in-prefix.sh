@@ -11,16 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 program=$1
 shift
 wine_root "${CLEARWICK_WINE_DIR:-$PWD/wine}"
-# Should this script itself stall, its own limits all passed, a watchdog says
-# what each process waits on before CTest's time-out ends the test unheard.
-# It holds none of the output, which CTest waits to see closed, until then;
-# ps reads no process's memory, which a stuck process can hold locked.
-( exec >/dev/null 2>&1
-  sleep "$(wine_scaled 160)"
-  { echo "run-in-prefix: still running after $(wine_scaled 160) s:"
-    ps --pid 2 --ppid 2 -N -o pid,ppid,stat,wchan:32,etime,comm; } >"/proc/$$/fd/2" ) &
-watchdog=$!
-trap 'wine_cleanup; wine_remove_prefix; wine_release_output; kill "$watchdog" 2>/dev/null' EXIT
+trap 'wine_cleanup; wine_remove_prefix; wine_release_output' EXIT
 wine_start_display
 wine_new_prefix "$(basename "$program" .exe)-${CLEARWICK_WINVER:-default}-$$"
 if [ -n "${CLEARWICK_WINVER:-}" ]; then wine_set_version "$CLEARWICK_WINVER"; fi
