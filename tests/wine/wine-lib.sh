@@ -213,17 +213,19 @@ wine_quiet() {
 # The prefix's Windows processes, one a line: the PID, then the command line.
 # Each is Wine's loader under the name its program gives it (a command line
 # of Windows, whose first word need not be a path), in an environment that
-# names its prefix. Three programs run, however many processes there are:
-# in the emulated machine each costs most of a second, and wait_until polls
-# this.
+# names its prefix. They are read through their threads: a process whose
+# first thread has ended shows no exe or environment of its own. Three
+# programs run, however many processes there are: in the emulated machine
+# each costs most of a second, and wait_until polls this.
 _wine_processes() {
-    local environ pid
+    local environ pid seen=" "
     local -a args
-    for environ in $(find /proc/[0-9]*/exe -maxdepth 0 \( -lname '*/wine' -o -lname '*/wine64' \
+    for environ in $(find /proc/[0-9]*/task/[0-9]*/exe -maxdepth 0 \( -lname '*/wine' -o -lname '*/wine64' \
         -o -lname '*/wine-preloader' -o -lname '*/wine64-preloader' \) -printf '%h/environ\n' 2>/dev/null |
         xargs -r grep -lzxF "WINEPREFIX=$WINEPREFIX" 2>/dev/null); do
-        pid=${environ#/proc/} pid=${pid%/environ}
-        mapfile -d '' args 2>/dev/null <"/proc/$pid/cmdline" || continue
+        pid=${environ#/proc/} pid=${pid%%/*}
+        [[ $seen != *" $pid "* ]] && mapfile -d '' args 2>/dev/null <"${environ%environ}cmdline" || continue
+        seen+="$pid "
         printf '%s %s\n' "$pid" "${args[*]}"
     done
     return 0
