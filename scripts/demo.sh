@@ -89,7 +89,7 @@ say "ok, on $where"
 
 if [ "$headless" = 1 ]; then
     screenshot "$out/clearwick-window.png" Clearwick
-        step "The window, before the answer:"
+    step "The window, before the answer:"
     say "build/demo/clearwick-window.png"
     say "Answering OK (확인) with a real mouse click..."
     click_control Clearwick 101

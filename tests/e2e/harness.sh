@@ -148,11 +148,8 @@ _e2e_no_window() {
 # --- The product -------------------------------------------------------------
 
 demo_install() {
-    local short=0
-    [ "${1:-}" = --short ] && short=1
-    local dir=$WINEPREFIX/$E2E_LARKVANE
-    _e2e_put_product "$dir"
-    if [ "$short" = 1 ]; then
+    _e2e_put_product "$WINEPREFIX/$E2E_LARKVANE"
+    if [ "${1:-}" = --short ]; then
         # Wine makes no PROGRA~1 short names, so the 9x script's short path
         # needs a real folder by that name.
         _e2e_put_product "$WINEPREFIX/drive_c/progra~1/larkvane"
@@ -393,20 +390,14 @@ press_keys() {
 
 _e2e_focused() { [ -n "$1" ] && [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
 
+# The screen, or where the window TITLE is on it.
 screenshot() {
-    local file=$1 title=${2:-}
-    local rect=
-    if [ -n "$title" ]; then
-        rect=$(probe_window "$title" | awk -F'\t' '$1 == "window" { print $4, $5, $6 - $4, $7 - $5 }')
+    local cut=()
+    if [ -n "${2:-}" ]; then
+        read -ra cut < <(probe_window "$2" |
+            awk -F'\t' '$1 == "window" { print "-left", $4, "-top", $5, "-width", $6 - $4, "-height", $7 - $5 }') || true
     fi
-    if [ -n "$rect" ]; then
-        # shellcheck disable=SC2086
-        set -- $rect
-        xwd -root -silent | xwdtopnm 2>/dev/null |
-            pnmcut -left "$1" -top "$2" -width "$3" -height "$4" | pnmtopng >"$file" 2>/dev/null
-    else
-        xwd -root -silent | xwdtopnm 2>/dev/null | pnmtopng >"$file" 2>/dev/null
-    fi
+    xwd -root -silent | xwdtopnm 2>/dev/null | pnmcut "${cut[@]}" | pnmtopng >"$1" 2>/dev/null
 }
 
 # --- The prefix's state ------------------------------------------------------
