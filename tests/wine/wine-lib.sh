@@ -210,13 +210,11 @@ wine_quiet() {
     wait_until 10 eval '[ -z "$(_wine_processes)" ]'
 }
 
-# The prefix's Windows processes, one a line: the PID, then the command line.
-# Each is Wine's loader under the name its program gives it (a command line
-# of Windows, whose first word need not be a path), in an environment that
-# names its prefix. They are read through their threads: a process whose
-# first thread has ended shows no exe or environment of its own. Three
-# programs run, however many processes there are: in the emulated machine
-# each costs most of a second, and wait_until polls this.
+# The prefix's Windows processes, one a line: the PID, then the command line
+# (Windows', whose first word need not be a path). Each is Wine's loader in an
+# environment that names the prefix, read through its threads: a process
+# whose first thread has ended shows no exe or environment of its own. Three
+# programs run however many processes there are, since wait_until polls this.
 _wine_processes() {
     local environ pid seen=" "
     local -a args
@@ -263,14 +261,12 @@ wine_cleanup() {
     _wine_mounts=()
 }
 
-# CTest waits for a test's output to close, not only for its script to end.
-# Now and then in the emulated machine a process outlived wine_cleanup, its
-# test passed, and held the output until CTest's time-out. The holders
-# are found by the pipe they share with this shell, under any descriptor (a
-# wineserver keeps a program's standard handles under numbers of its own),
-# and through every thread: a process whose first thread has ended shows no
-# descriptors of its own, though its other threads still hold them. This
-# shell's ancestors, which may share the pipe too, stay.
+# CTest waits for a test's output to close, not only for its script to end:
+# a process that outlived wine_cleanup (in the emulated machine, a Wine
+# driver host whose first thread had ended) held it until CTest's time-out.
+# Its holders are found through every thread's descriptors, under any number
+# (a wineserver keeps a program's standard handles under its own); this
+# shell's ancestors, which share the pipe, stay.
 wine_release_output() {
     local fd pipe link pid stat skip=" "
     pid=$BASHPID
