@@ -286,7 +286,7 @@ block=$(cat <<EOF
 <!-- $marker -->
 ## $heading
 
-${CLEARWICK_IN_GUEST:+**Measured in an emulated machine** (qemu, TCG, 2 virtual CPUs), as this host runs no i386 code: every time is many times a native one, so only the ratios between the programs mean anything.
+${CLEARWICK_IN_GUEST:+**Measured in an emulated machine** (qemu, TCG), as this host runs no i386 code: every time is many times a native one, so only the ratios between the programs mean anything.
 }$(date -u '+%Y-%m-%d %H:%M UTC'); \`$command\` in ${elapsed} s; \`nproc\` $(nproc); $(wine --version);
 load average (1, 5, 15 min) $load_before before, $load_after after. Raw rows:
 build/bench/runs/$(basename "$tsv")${previous:+; previous run: build/bench/runs/$(basename "$previous")}.
