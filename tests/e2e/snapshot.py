@@ -1,4 +1,4 @@
-#!/usr/bin/python3
+#!/usr/bin/python3 -S
 """Whole-prefix snapshots for the end-to-end tests, and their differences.
 
     snapshot.py take PREFIX OUT [--cache FILE] [--overlay TEMPLATE [LAYER...] UPPER]

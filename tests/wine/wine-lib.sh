@@ -34,8 +34,11 @@
 
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
-# No Mono or Gecko installer dialogs when a prefix is made.
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# No Mono or Gecko installer dialogs when a prefix is made, and no
+# winemenubuilder: it only copies Windows' menus and file associations to the
+# Linux desktop, yet every session starts it: about a third of a session's work
+# in the emulated machine.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}
 
 _wine_root=
 _wine_xvfb_pid=
@@ -78,10 +81,12 @@ _wine_template() {
         # Wine's services get 10 s to start, which a starved machine (the
         # emulated one, under load) overran: RpcSs failed, and a window after it.
         wine_hive_add system.reg 'System\\CurrentControlSet\\Control' ServicesPipeTimeout=120000
-        # The first session after the prefix was made rewrites a few of
-        # Wine's keys (the display's and network's classes), once: it
-        # happens here, not in a test between its snapshots.
-        wine cmd /c exit >/dev/null 2>&1
+        # The first session after the prefix was made, and the first desktop,
+        # rewrite a few of Wine's keys (the network's and the display's
+        # classes), once: it happens here, not in a test between its
+        # snapshots. A GUI program (rundll32, with nothing to run) starts the
+        # desktop; a console one does not.
+        wine rundll32.exe >/dev/null 2>&1
         # Debian's Wine does not load the fonts it ships in its data folder;
         # without Marlett it draws the title bar's buttons as letters.
         if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
@@ -126,7 +131,7 @@ wine_new_prefix() {
 # Wine keeps a file's DOS attributes and security in user.* extended
 # attributes; tmpfs drops them before Linux 6.6.
 _wine_check_xattrs() {
-    /usr/bin/python3 -c 'import os, sys
+    /usr/bin/python3 -S -c 'import os, sys
 os.setxattr(sys.argv[1], "user.clearwick", b"1")
 os.removexattr(sys.argv[1], "user.clearwick")' "$1" 2>/dev/null ||
         echo "wine-lib: $(stat -f -c %T "$1") under $1 keeps no user.* extended attributes:" \
@@ -237,7 +242,8 @@ wine_start_display() {
     local fifo
     fifo=$(mktemp -u)
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    # No program here draws with OpenGL, and without GLX Xvfb starts sooner.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -extension GLX 3>"$fifo" >/dev/null 2>&1 &
     _wine_xvfb_pid=$!
     local display
     read -r display <"$fifo"
