@@ -26,8 +26,7 @@
 #   product_closes      how many WM_CLOSE the product received
 #   loaded_modules EXE  the modules EXE's processes loaded (+pid,+loaddll)
 #   wait_exit PID [S]   until it ends; its status in E2E_STATUS
-#   script_running, busy_machine N, slow_destroy_hook
-#   wait_window / wait_no_window TITLE [S], mapped_windows TITLE
+#   script_running, busy_machine N, slow_destroy_hook, mapped_windows TITLE
 #   probe_window TITLE [box]  window_probe's tab-separated records of the
 #                       window (or message box) of that title
 #   control_center / control_text TITLE ID [box], focused_control TITLE
@@ -302,10 +301,6 @@ busy_machine() {
 # --- Windows on the screen ---------------------------------------------------
 
 _e2e_mapped() { xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; }
-_e2e_unmapped() { ! _e2e_mapped "$1"; }
-
-wait_window() { wait_until "${2:-15}" _e2e_mapped "$1"; }
-wait_no_window() { wait_until "${2:-15}" _e2e_unmapped "$1"; }
 mapped_windows() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | wc -l; }
 
 probe_window() { _e2e_wine "$E2E_PROBE" show "$@"; }

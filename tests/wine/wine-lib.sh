@@ -242,8 +242,7 @@ wine_start_display() {
     local fifo
     fifo=$(mktemp -u)
     mkfifo "$fifo"
-    # No program here draws with OpenGL, and without GLX Xvfb starts sooner.
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -extension GLX 3>"$fifo" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
     _wine_xvfb_pid=$!
     local display
     read -r display <"$fifo"
