@@ -225,16 +225,15 @@ wait_files_gone() {
 # --- The scenarios ---------------------------------------------------------
 
 # A row: name; the Windows version and architecture (win64: WoW64); the
-# locale, whose code page is checked before the steps (en_US 1252, ko_KR
-# 949, "-" as is); what is installed before the snapshot "before" (nt: the
-# product in C:\Program Files\Larkvane; 9x: also C:\progra~1\larkvane; "-":
-# nothing); then the steps, each STEP[:ARG[,ARG...]], a function s_STEP
-# below. 101 is OK, 102 Cancel. The real9x_* rows answer the tool's lookups
-# as 9x does (win9x_launcher.cpp): the W calls fail, so the window is made
-# with the A calls from code page 949 bytes; in a 1252 prefix the texts
-# cannot read back as Korean, and the log shows what they read. Tab and
-# Shift+Tab move the focus and never make a default button: Enter then does
-# nothing.
+# locale, whose code page is checked first (en_US 1252, ko_KR 949, "-" as
+# is); what is installed before the snapshot "before" (nt: the product in
+# C:\Program Files\Larkvane; 9x: also C:\progra~1\larkvane; "-": nothing);
+# then the steps, each STEP[:ARG[,ARG...]], a function s_STEP below. 101 is
+# OK, 102 Cancel. The real9x_* rows answer the tool's lookups as 9x does
+# (win9x_launcher.cpp): the W calls fail, so the window is made with the A
+# calls from code page 949 bytes; in a 1252 prefix the texts cannot read
+# back as Korean, and the log shows what they read. Tab and Shift+Tab move
+# the focus and never make a default button: Enter then does nothing.
 scenarios() {
     cat <<'EOF'
 harness                  winxp  win32 -     nt product harness
@@ -279,17 +278,17 @@ run_scenario() {
         ko_KR) export LANG=ko_KR.UTF-8 LC_ALL=ko_KR.UTF-8 ;;
     esac
     e2e_begin "$name" "$windows" "$arch"
+    # Before the snapshot: the first session in a locale also rewrites the
+    # locale's registry values (Control Panel\International, the fonts).
+    case $locale in
+        en_US) expect_code_page 1252 ;;
+        ko_KR) expect_code_page 949 ;;
+    esac
     case $install in
         nt) demo_install ;;
         9x) demo_install --short ;;
     esac
     [ "$install" = - ] || snapshot "$E2E_WORK/before.txt"
-    # In the session that the steps then use: a session of its own would
-    # cost seconds in the emulated machine.
-    case $locale in
-        en_US) expect_code_page 1252 ;;
-        ko_KR) expect_code_page 949 ;;
-    esac
     for step; do
         function=s_${step%%:*} arguments=
         [[ $step != *:* ]] || arguments=${step#*:}
