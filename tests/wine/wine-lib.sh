@@ -38,7 +38,8 @@ export WINEDEBUG=${WINEDEBUG:--all}
 # stays, though it costs some 3 s of each session's CPU in the emulated
 # machine: it starts Wine's desktop with the session. Without it the desktop
 # starts with the first window, and there a real click on the tool's first
-# window was lost in three runs of four.
+# window (form2_window_unwritable_script) was lost in three runs of four. With
+# it that click is still lost now and then on a busy host.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
 _wine_root=
