@@ -234,15 +234,27 @@ HWND ActivateAnotherWindow() {
     return other;
 }
 
+// A real click in the middle of the control, made once the control is what
+// lies under that point, and never repeated (a second click could act
+// twice). The press and the release carry the point themselves, instead of
+// following a SetCursorPos: made that way, the click on the session's first
+// window was now and then lost in the emulated machine.
 void ClickButton(HWND window, int id) {
+    const HWND button = GetDlgItem(window, id);
     RECT rect;
-    GetWindowRect(GetDlgItem(window, id), &rect);
-    SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    GetWindowRect(button, &rect);
+    const POINT at = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    CHECK(WaitFor([&] { return WindowFromPoint(at) == button; }, 10000));
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
     INPUT input[2] = {};
-    input[0].type = input[1].type = INPUT_MOUSE;
-    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    SendInput(2, input, sizeof(INPUT));
+    for (INPUT& event : input) {
+        event.type = INPUT_MOUSE;
+        event.mi.dx = (at.x * 65536 + width - 1) / width;  // in 65536ths of the screen
+        event.mi.dy = (at.y * 65536 + height - 1) / height;
+    }
+    input[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTDOWN;
+    input[1].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTUP;
+    CHECK(SendInput(2, input, sizeof(INPUT)) == 2);
 }
 
 }  // namespace
