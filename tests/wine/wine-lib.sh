@@ -34,13 +34,11 @@
 
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
-# No Mono or Gecko installer dialogs when a prefix is made. winemenubuilder
-# stays, though it costs some 3 s of each session's CPU in the emulated
-# machine: it starts Wine's desktop with the session. Without it the desktop
-# starts with the first window, and there a real click on the tool's first
-# window (form2_window_unwritable_script) was lost in three runs of four. With
-# it that click is still lost now and then on a busy host.
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# No Mono or Gecko installer dialogs when a prefix is made, and no
+# winemenubuilder: it only copies Windows' menus and file associations to the
+# Linux desktop, yet every session starts it, some 3 s of a session's CPU in
+# the emulated machine. Wine's desktop then starts with the first window.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}
 
 _wine_root=
 _wine_xvfb_pid=
