@@ -235,16 +235,18 @@ HWND ActivateAnotherWindow() {
 }
 
 // A real click in the middle of the control, made once the control is what
-// lies under that point, and never repeated (a second click could act
-// twice). The press and the release carry the point themselves, instead of
-// following a SetCursorPos: made that way, the click on the session's first
-// window was now and then lost in the emulated machine.
+// lies under that point (or its window, where a box keeps that from input),
+// and never repeated (a second click could act twice). The press and the
+// release carry the point themselves, instead of following a SetCursorPos:
+// made that way, the click on the session's first window was now and then
+// lost in the emulated machine.
 void ClickButton(HWND window, int id) {
     const HWND button = GetDlgItem(window, id);
     RECT rect;
     GetWindowRect(button, &rect);
     const POINT at = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-    CHECK(WaitFor([&] { return WindowFromPoint(at) == button; }, 10000));
+    const HWND target = IsWindowEnabled(window) ? button : window;
+    CHECK(WaitFor([&] { return WindowFromPoint(at) == target; }, 10000));
     const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
     INPUT input[2] = {};
     for (INPUT& event : input) {
