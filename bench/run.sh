@@ -78,8 +78,7 @@ wine_root "$wine_dir"
 # A new template every run, so that it follows tests/wine/wine-lib.sh. Every
 # run's prefix is named bench-run: wine_new_prefix replaces the last one.
 rm -rf "$wine_dir/template" "$wine_dir/prefixes"
-load_pids=()
-trap 'kill "${load_pids[@]}" 2>/dev/null || true; wine_cleanup' EXIT
+trap 'busy_machine 0; wine_cleanup' EXIT
 wine_start_display
 
 # The uninstaller is what the peer's installer writes: run it once. (It
@@ -233,8 +232,6 @@ started=$(date +%s)
 if [ "$load" -gt 0 ]; then
     say "Starting $load CPU-bound processes, which run until the last round ends..."
     busy_machine "$load"
-    load_pids=("${_e2e_pids[@]}")
-    _e2e_pids=()
 fi
 say "Measuring $rounds rounds..."
 for round in $(seq 1 "$rounds"); do
@@ -251,8 +248,7 @@ for round in $(seq 1 "$rounds"); do
     done
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
-kill "${load_pids[@]}" 2>/dev/null || true
-load_pids=()
+busy_machine 0
 say "Listing the DLLs each process loads..."
 dlls=$out/runs/$stamp.loaddll
 rm -rf "$dlls"

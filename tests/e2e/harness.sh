@@ -26,7 +26,7 @@
 #   product_closes      how many WM_CLOSE the product received
 #   loaded_modules EXE  the modules EXE's processes loaded (+pid,+loaddll)
 #   wait_exit PID [S]   until it ends; its status in E2E_STATUS
-#   script_running, busy_machine N, slow_destroy_hook, mapped_windows TITLE
+#   script_running, busy_machine N|0, slow_destroy_hook, mapped_windows TITLE
 #   probe_window TITLE [box]  window_probe's tab-separated records of the
 #                       window (or message box) of that title
 #   control_center / control_text TITLE ID [box], focused_control TITLE
@@ -54,7 +54,7 @@ E2E_LAUNCHER=${E2E_LAUNCHER:-$_e2e_repo/build/win32/win9x_launcher.exe}
 E2E_LARKVANE='drive_c/Program Files/Larkvane'
 E2E_PRODUCT_FILES=(glintfold.exe clearwick.exe kelp_note.txt)
 
-_e2e_pids=()
+_e2e_pids=() _e2e_burners=()
 _e2e_records=
 E2E_NAME=${E2E_NAME:-}
 E2E_WORK=${E2E_WORK:-}
@@ -92,6 +92,7 @@ e2e_begin() {
 e2e_end() {
     local status=${1:-0} pid
     trap - EXIT
+    busy_machine 0
     for pid in "${_e2e_pids[@]}"; do
         kill "$pid" 2>/dev/null || true
     done
@@ -290,11 +291,17 @@ slow_destroy_hook() {
     wait_until 30 grep -q hooked "$ready" || { e2e_log "the hook was not installed"; return 1; }
 }
 
+# N CPU-bound processes from now on, in place of any before; 0 ends them.
 busy_machine() {
     local i
+    if [ ${#_e2e_burners[@]} -gt 0 ]; then
+        kill "${_e2e_burners[@]}" 2>/dev/null || true
+        wait "${_e2e_burners[@]}" 2>/dev/null || true  # with no PID, wait would wait for every child
+    fi
+    _e2e_burners=()
     for ((i = 0; i < $1; i++)); do
         (while :; do :; done) &
-        _e2e_pids+=("$!")
+        _e2e_burners+=("$!")
     done
 }
 
