@@ -218,6 +218,8 @@ failed() {
     echo 1 >"$run/status"
     exit
 }
+[ "$(cat /sys/devices/system/clocksource/clocksource0/current_clocksource)" != tsc ] ||
+    failed "the machine keeps time by the host's TSC (see tsc=unstable on the host)"
 export HOME=/root LANG=C.UTF-8 PATH=/usr/local/bin:/usr/bin:/bin:/usr/local/sbin:/usr/sbin:/sbin
 # Wine's prefixes go to an ext4 file system in the machine's memory (a RAM
 # disk): Wine keeps the DOS attributes (hidden, system) in extended
@@ -304,11 +306,16 @@ mkfifo "$fifo"
 # both), the machine now and then lost a wake-up from one CPU to the other
 # (a child's exit that ctest or timeout waited on, a sleep's timer), and a
 # test or a whole run hung until its time-out. A machine gets a host core's
-# worth either way; several machines use the rest.
+# worth either way; several machines use the rest. Why tsc=unstable: under
+# TCG the guest's TSC is the host's own, read raw, and where that jumps (a
+# virtual host moved to another, say) the machine's clock jumped with it: a
+# day forward in the middle of a run, and every test then running timed
+# out. The kernel then keeps time by the HPET, which qemu drives from the
+# host's monotonic clock.
 qemu=(qemu-system-x86_64 -accel tcg -cpu qemu64 -smp "$cpus" -m 12G
     -nodefaults -display none -no-reboot -nic none
     -kernel "$image/vmlinuz" -initrd "$image/initrd.img"
-    -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 panic=-1 mitigations=off init=/sbin/clearwick-init clearwick.share=$repo clearwick.session=$run/session/session.sh"
+    -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 panic=-1 mitigations=off tsc=unstable init=/sbin/clearwick-init clearwick.share=$repo clearwick.session=$run/session/session.sh"
     # The root disk is a throwaway snapshot: the image never changes.
     -drive "file=$image/root.img,format=raw,if=virtio,snapshot=on,cache=unsafe"
     "${templates_drive[@]}"
