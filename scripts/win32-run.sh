@@ -219,7 +219,7 @@ failed() {
     exit
 }
 [ "$(cat /sys/devices/system/clocksource/clocksource0/current_clocksource)" != tsc ] ||
-    failed "the machine keeps time by the host's TSC (see tsc=unstable on the host)"
+    failed "the machine keeps time by the host's TSC, though its kernel was started with tsc=unstable"
 export HOME=/root LANG=C.UTF-8 PATH=/usr/local/bin:/usr/bin:/bin:/usr/local/sbin:/usr/sbin:/sbin
 # Wine's prefixes go to an ext4 file system in the machine's memory (a RAM
 # disk): Wine keeps the DOS attributes (hidden, system) in extended
