@@ -206,6 +206,7 @@ wine_hive_add() {
 # exits. A SIGTERM makes it save and exit at once, leaving the services to be
 # ended by hand.
 wine_quiet() {
+    _wine_server_runs || return 0
     if ! wait_until "${1:-60}" _wine_only_services; then
         echo "wine-lib: Wine programs still run in $WINEPREFIX:" >&2
         _wine_processes >&2
@@ -238,6 +239,12 @@ _wine_processes() {
         printf '%s %s\n' "$pid" "${args[*]}"
     done
     return 0
+}
+# With no wineserver there is nothing to wait for or to save: ending one
+# that is not there costs a second in the emulated machine.
+_wine_server_runs() {
+    [ -n "$(find /proc/[0-9]*/exe -maxdepth 0 -lname '*/wineserver*' -printf '%h/environ\n' 2>/dev/null |
+        xargs -r grep -lzxF "WINEPREFIX=$WINEPREFIX" 2>/dev/null)" ]
 }
 _wine_only_services() {
     [ -z "$(_wine_processes |
