@@ -30,12 +30,8 @@ write_9x_script() {
         'del clearwick.exe' 'del kelp_note.txt' >"$1"
 }
 
-# What the removal must change and nothing more: the autorun value (in the
-# 32-bit view of a 64-bit prefix's registry), the product's files (and, for
-# NT, its folder) under DIR, and the new script.
-# Wine's console host records its default settings under HKCU\Console the
-# first time a console window opens; that is Wine's doing, not the tool's,
-# and only a run that started the script opens one.
+# What the removal must change and nothing more: the autorun value, the
+# product's files (and, for NT, its folder) under DIR, and the new script.
 expect_removal() {
     local variant=$1 dir=$2
     {
@@ -56,8 +52,7 @@ _expect_script() {
         "$(sha1sum "$script" | cut -d' ' -f1)"
 }
 
-# The autorun value went, and nothing else changed: the sequence stopped
-# before the script.
+# The autorun value went, and nothing else changed.
 s_autorun_gone() {
     [ ! -e "$WINEPREFIX/drive_c/clearwick.bat" ] || fail "C:\\clearwick.bat was written"
     : >"$E2E_WORK/expected-changes.txt"
@@ -65,7 +60,9 @@ s_autorun_gone() {
 }
 
 # The prefix changed by the records in expected-changes.txt and the product's
-# autorun value gone, and by nothing else.
+# autorun value gone, and by nothing else. Wine's console host records its
+# settings under HKCU\Console when the script's console first opens: Wine's
+# doing, not the tool's.
 _expect_changes_and_autorun() {
     local what=$1
     snapshot "$E2E_WORK/after.txt"
@@ -104,8 +101,7 @@ s_ended() {
     fi
 }
 
-# The product got WM_CLOSE exactly once, and so ended. A click on its close
-# box posts the message: the product may take it a while after the click.
+# The product got WM_CLOSE exactly once, and so ended.
 s_closed() {
     wait_exit "$E2E_PRODUCT_PID" 15 ||
         fail "the product is still running; it received WM_CLOSE $(product_closes) times"
@@ -114,8 +110,7 @@ s_closed() {
     [ "$closes" = 1 ] || fail "the product received WM_CLOSE $closes times, not once"
 }
 
-# The product was left alone; it is then ended here, by PID, so that the
-# prefix can be compared.
+# The product was left alone; it is then ended, so that the prefix compares.
 s_untouched() {
     [ "$(product_closes)" = 0 ] || fail "the product received WM_CLOSE"
     _e2e_ended "$E2E_PRODUCT_PID" && fail "the product has ended"
@@ -123,16 +118,14 @@ s_untouched() {
     wait_exit "$E2E_PRODUCT_PID" 15 || fail "the product did not end when killed"
 }
 
-# The prefix's ANSI code page: with 1252 Korean texts read back right only
-# if the tool did not leave them to the code page; 949 is Korean's.
+# The prefix's ANSI code page (1252, or Korean's 949).
 expect_code_page() {
     local acp
     acp=$(_e2e_wine "$E2E_PROBE" acp | awk -F'\t' '$1 == "acp" { print $2 }')
     [ "$acp" = "$1" ] || fail "the prefix's ANSI code page is $acp, not $1"
 }
 
-# The window's three texts read back (through GetWindowTextW) as the Korean
-# ones; the probe's records are kept in window.txt.
+# The window's three texts read back (GetWindowTextW) as the Korean ones.
 s_texts() {
     probe_window Clearwick >"$E2E_WORK/window.txt"
     local id expected actual
@@ -147,9 +140,8 @@ s_texts() {
     done
 }
 
-# The tool's own process (not the script's cmd.exe or its console) loaded
-# neither SHELL32 nor SHLWAPI in its whole life. Needs E2E_TOOL_TRACE with
-# +pid,+loaddll when the tool started, and the tool ended.
+# The tool's own process loaded neither SHELL32 nor SHLWAPI in its whole
+# life (the trace step, and the tool ended).
 s_no_shell_dlls() {
     local image modules shell
     image=$(basename "$E2E_TOOL")
@@ -213,8 +205,7 @@ _box_reads() {
     if [ -n "${3:-}" ]; then [[ $actual == *"$2"* ]]; else [ "$actual" = "$2" ]; fi
 }
 
-# The script runs on after the tool has ended; it has done its work when the
-# product's files are gone.
+# The script, which runs on after the tool, is done when the files are gone.
 wait_files_gone() {
     local dir=$1 f
     for f in "${E2E_PRODUCT_FILES[@]}"; do
@@ -314,8 +305,7 @@ s_closebox() { click_close_box Clearwick; }
 s_keys() { press_keys Clearwick "$@"; }
 s_label() { e2e_log "the label reads \"$(control_text Clearwick 100)\""; }
 
-# The script has done its work when the product's files (and, for NT, its
-# folder) are gone; then the prefix must have changed as the removal should.
+# Once the script is done, the prefix changed as the removal should.
 s_removed() {
     local dir
     dir=$(product_dir)
@@ -326,17 +316,14 @@ s_removed() {
     expect_removal "$install" "$dir"
 }
 
-# The 32-bit tool on 64-bit Windows 10 sees the 32-bit view of the registry:
-# it deletes the product's value there and leaves the 64-bit view's value of
-# the same name, which belongs to another program.
+# The 32-bit tool on 64-bit Windows deletes the value in the registry's
+# 32-bit view and leaves the 64-bit view's, another program's.
 s_kept64() {
     grep -qF 'reg  system.reg [Software\\Microsoft\\Windows\\CurrentVersion\\Run] "Glintfold"=' \
         "$E2E_WORK/after.txt" || fail "the 64-bit view's \"Glintfold\" is gone"
 }
 
-# Neither Escape nor Enter does anything: nothing can show that something
-# did not happen except waiting a while, so the window gets a second to act
-# on them.
+# Neither Escape nor Enter does anything: the window gets a second to act.
 s_ignored() {
     wine_wait 1
     _e2e_ended "$E2E_TOOL_PID" && fail "Escape or Enter ended the tool"
@@ -358,14 +345,13 @@ s_decoys_kept() {
     [ -d "$E2E_WORK/elsewhere/Larkvane" ] || fail "the decoy Larkvane folder is gone"
 }
 
-# The window is saved as a picture for a person to look at.
+# The window as a picture for a person to look at.
 s_screenshot() {
     screenshot "$E2E_WORK/clearwick-window.png" Clearwick
     [ -s "$E2E_WORK/clearwick-window.png" ] || fail "no screenshot"
     e2e_log "screenshot: $E2E_WORK/clearwick-window.png"
 }
 
-# The tool's lookups were answered as on 9x, and its fonts draw Hangul.
 s_lookups() {
     expect_9x_lookups
     expect_hangul_fonts
@@ -393,8 +379,7 @@ s_start_box() {
     expect_box_text Clearwick 'could not start the script that removes Glintfold'"'"'s files:\r\nc:\clearwick.bat' part
     ! probe_window Clearwick >/dev/null || fail "the tool's window is still there beside the report"
 }
-# The product closed and its autorun value gone, and the script written but
-# never run: the product's files stay.
+# The product closed, its autorun value gone, the script written, never run.
 s_script_only() {
     {
         grep -F "file drive_c/windows/system32/cmd.exe " "$E2E_WORK/before.txt" | sed 's/^/- /'
@@ -478,8 +463,7 @@ s_twice() {
     expect_all_gone
 }
 
-# The script has finished when its console has gone with the rest; then
-# the three files and the folder must be gone.
+# Once the script's console has gone, so must the files and the folder.
 expect_all_gone() {
     wine_quiet || fail "Wine programs still running a minute after the answer"
     busy_machine 0
