@@ -11,6 +11,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
+# Where the emulated machines will run, their image is made meanwhile (once).
+scripts/win32-run.sh --prepare &
+prepare=$!
 
 cmake --preset host
 cmake --build --preset host -j2
@@ -19,5 +22,6 @@ ctest --preset host
 cmake --preset win32
 cmake --build --preset win32 -j2
 ctest --preset win32 -L host
+wait "$prepare"
 # In emulated machines, one a core, each runs its share of the tests.
 scripts/win32-run.sh --machines sh -c 'exec ctest --preset win32 -LE host -I "$CLEARWICK_SHARD"'

@@ -2,6 +2,7 @@
 # Runs a command where 32-bit Windows programs run under Wine.
 #
 #   scripts/win32-run.sh [--machines] COMMAND [ARG...]
+#   scripts/win32-run.sh --prepare
 #
 # Where this host runs i386 code, COMMAND runs here. Where it does not (its
 # kernel's 32-bit emulation is off, so neither Wine's 32-bit loader nor its
@@ -15,6 +16,9 @@
 # log is build/guest/console.log. Build on the host: compilers are slow
 # there.
 #
+# --prepare: only makes the machine's image where one will be needed, so
+# that its downloads can overlap other work.
+#
 # --machines: COMMAND shares out its work by CLEARWICK_SHARD, K,,N (a ctest
 # -I range: every Nth test from the Kth). A machine has one CPU, so a host
 # of N cores runs N machines, each with a share; here, COMMAND runs once,
@@ -27,14 +31,17 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
 
-machines=1
-if [ "${1:-}" = --machines ]; then
+machines=1 prepare=
+if [ "${1:-}" = --prepare ] && [ $# -eq 1 ]; then
+    prepare=1
+    set -- true
+elif [ "${1:-}" = --machines ]; then
     shift
     export CLEARWICK_SHARD=${CLEARWICK_SHARD:-1,,1}
     [ -n "${CLEARWICK_GUEST_MACHINE:-}" ] || machines=${CLEARWICK_GUEST_MACHINES:-$(nproc)}
 fi
 if [ $# -eq 0 ]; then
-    echo "usage: scripts/win32-run.sh [--machines] COMMAND [ARG...]" >&2
+    echo "usage: scripts/win32-run.sh [--machines] COMMAND [ARG...] | --prepare" >&2
     exit 2
 fi
 say() { printf 'win32-run: %s\n' "$*" >&2; }
@@ -176,6 +183,7 @@ if ! image_ok "$image"; then
     say "made in $((SECONDS - started)) s: $(du -sh --apparent-size "$image" | cut -f1) ($(du -sh "$image" | cut -f1) on disk)"
 fi
 flock -u 8
+[ -z "$prepare" ] || exit 0
 
 # --- Several machines, each a share of the work: this script again -----------
 if [ "$machines" -gt 1 ]; then
