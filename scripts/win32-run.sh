@@ -285,8 +285,7 @@ SESSION
 # Each of several machines has its own.
 recipe=$({
     echo "$key cpus=$cpus"
-    (. "$repo/tests/wine/wine-lib.sh" && declare -f _wine_template_dir _wine_template wine_hive_add &&
-        declare -p WINEDLLOVERRIDES)
+    (. "$repo/tests/wine/wine-lib.sh" && declare -f _wine_template_dir _wine_template wine_hive_add)
 } | sha256sum | cut -c1-16)
 templates=$cache/templates-$recipe${CLEARWICK_GUEST_MACHINE:+-$CLEARWICK_GUEST_MACHINE}.img
 templates_drive=()

@@ -34,11 +34,11 @@
 
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
-# No Mono or Gecko installer dialogs when a prefix is made. winemenubuilder
-# stays, though it costs some 3 s of each session's CPU in the emulated
-# machine: it starts Wine's desktop with the session. Without it (the desktop
-# then starts with the first window), one run in three there hung in a test's
-# call into the tool's process, which no run with it has done.
+# No Mono or Gecko installer dialogs when a prefix is made. Wine's menu
+# builder stays: it starts Wine's desktop with the session. Without it the
+# desktop starts with the first window, and one run in three in the emulated
+# machine hung in a test's call into the tool's process. The end-to-end
+# harness, which brings the desktop up itself, turns it off.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
 _wine_root=
@@ -70,7 +70,8 @@ _wine_template() {
         flock 9
         [ -f "$template/.ready" ] && exit 0
         rm -rf "$template"
-        export WINEARCH=$arch WINEPREFIX=$template
+        # The same template whoever makes it.
+        export WINEARCH=$arch WINEPREFIX=$template WINEDLLOVERRIDES=mscoree,mshtml=
         wineboot -i >/dev/null 2>&1
         wineserver -w
         # With no window manager on the test display, Wine's own window
