@@ -1,17 +1,15 @@
 #!/usr/bin/env bash
-# Benchmarks clearwick.exe under Wine against the floor (bench/floor.cpp, the
-# least that does the same job, built as clearwick.exe is), the floor on
-# mingw-w64's C run-time (floor-crt: the run-time's cost), the floor again as
-# floor-2 (the table's noise) and an NSIS uninstaller (bench/peer.nsi). Prints
-# the tables and writes them to bench/RESULTS.md, which explains the method;
-# raw rows go to build/bench/runs/.
+# Benchmarks clearwick.exe under Wine against the floor (bench/floor.cpp: the
+# least that does the job, built as clearwick.exe is), the floor on mingw-w64's
+# C run-time (floor-crt: the run-time's cost), the floor again (floor-2: the
+# noise) and an NSIS uninstaller (bench/peer.nsi). Prints the tables, also into
+# bench/RESULTS.md, which explains the method; raw rows go to build/bench/runs/.
 #
 #   bench/run.sh [--load N] [ROUNDS]
 #
-# ROUNDS defaults to 7; recorded runs use 16. With --load, N CPU-bound
-# processes run beside every run and nothing waits for an idle machine.
-# Without it, a run whose machine was busy before the launch or the answer
-# (xmeasure -I) is measured again, twice at most.
+# ROUNDS: 7 by default, 16 in recorded runs. --load N: N CPU-bound processes
+# beside every run, no wait for an idle machine; without it, a run that found
+# the machine busy before launch or answer (xmeasure -I) reruns, twice at most.
 #
 # Builds here, then measures through scripts/win32-run.sh: on a host that
 # runs no i386 code, in its emulated machine, where only ratios mean anything.
@@ -52,8 +50,7 @@ if [ "$built" = 0 ]; then
             bench/peer.nsi
     } >>"$log" 2>&1 || { say "build failed; see $log"; exit 1; }
 
-    # Sizes compare only if the floor is built exactly as clearwick.exe is:
-    # the same compile flags, link options and libraries.
+    # Sizes compare only if the floor shares clearwick.exe's flags and libraries.
     compile_flags() { sed -n 's/^CXX_FLAGS = //p' "$1/flags.make"; }
     link_flags() {
         sed -n '/-o /p' "$1/link.txt" | tr ' ' '\n' | grep -e '^-' | grep -v -e '^-o$' \
@@ -88,14 +85,12 @@ wine_new_prefix bench-run
 [ -f "$out/peer.exe" ] || { say "the NSIS installer wrote no uninstaller; see $log"; exit 1; }
 wineserver -k >/dev/null 2>&1 || true
 
-# The harness's logs for the product go here; Wine's own debug output is
-# left off, as it is for the programs measured.
+# The harness's logs go here; Wine's debug output is off, as for those measured.
 export E2E_WORK=$out/work E2E_WINEDEBUG=-all
 rm -rf "$E2E_WORK"
 mkdir -p "$E2E_WORK"
 
-# name | exe | title of its question window | control ID of the answer |
-# "box" where that window is a message box
+# name | exe | question window's title | answer's control ID | "box" if a box
 programs=(
     "clearwick|$win32/clearwick.exe|Clearwick|101|"
     "floor|$out/floor.exe|Clearwick|101|"
@@ -107,25 +102,22 @@ programs=(
 idle_frac=0.9 kind=.tsv
 [ "$load" = 0 ] || { idle_frac=0; kind=-load$load.tsv; }
 stamp=$(date -u +%Y%m%dT%H%M%SZ)
-# Named .partial until the last round is in, so that only complete runs
-# are ever compared.
+# .partial until the last round is in: only complete runs are ever compared.
 tsv=$out/runs/$stamp$kind.partial
 row() { local IFS=$'\t'; printf '%s\n' "$*" >>"$tsv"; }
 row round program map_ms exit_ms gone_ms size peak_kib hwm_kib probe_peak_ws_kib probe_private_kib \
     done idle load
 
-# Ends the prefix's processes and the product's; the next run's
-# wine_new_prefix replaces the prefix.
+# Ends the prefix's and the product's processes; wine_new_prefix replaces it.
 stop_wine() {
     wineserver -k >/dev/null 2>&1 || true
     [ -z "${E2E_PRODUCT_PID:-}" ] || wait "$E2E_PRODUCT_PID" 2>/dev/null || true
     E2E_PRODUCT_PID= _e2e_pids=()
 }
 
-# A fresh prefix with the demo product installed and up, and the program in
-# the tool's place; fails when the product would not start. Now and then the
-# product's window fails to appear in a fresh prefix (the stand-in exits
-# with status 2, CreateWindowExA failed): then once more, in another.
+# A fresh prefix with the demo product up and the program in the tool's place;
+# fails if the product will not start. Its window now and then fails to appear
+# in a new prefix (stand-in exit 2: CreateWindowExA failed): retried in another.
 prepare_run() {
     local label=$1 name=$2 exe=$3 attempt
     for attempt in 1 2; do
@@ -138,8 +130,8 @@ prepare_run() {
         printf '%s, %s: the product did not start; once more\n' "$label" "$name" >>"$log"
         stop_wine
     done
-    # The prefix's own services are still starting; xmeasure then waits for
-    # the machine to be idle before it starts the clock.
+    # The prefix's services are still starting: xmeasure waits for an idle
+    # machine before it starts the clock.
     sleep 0.5
 }
 
@@ -150,12 +142,11 @@ finish_run() {
     stop_wine
 }
 
-# run_program DEBUG TITLE CONTROL BOX ARG...: xmeasure ARG... on the program,
-# started from the tool's place under WINEDEBUG=DEBUG and answered with a
-# click on CONTROL. Nothing else runs from there: a Windows process holds its
-# current folder open, and the removal's rmdir would meet it. The input is
-# empty: given a terminal, Wine starts a console host there, and that one
-# outlived the program and met the rmdir on the emulated machine.
+# run_program DEBUG TITLE CONTROL BOX ARG...: xmeasure ARG... on the program run
+# from the tool's place under WINEDEBUG=DEBUG, answered by a click on CONTROL.
+# Nothing else runs there: a Windows process holds its current folder open, in
+# the rmdir's way. Input is empty: given a terminal, Wine starts a console host
+# there, which outlived the program and met the rmdir in the emulated machine.
 run_program() {
     local debug=$1 title=$2 locate
     locate=$(printf "bash -c '. \"%s\"; control_center \"\$@\"' locate '%s' '%s' %s" \
@@ -165,8 +156,7 @@ run_program() {
         wine 'C:\Program Files\Larkvane\clearwick.exe' </dev/null
 }
 
-# measure ROUND ENTRY ATTEMPT: one run of one program, fresh prefix,
-# product up, the program measured; status 75 asks for another attempt.
+# measure ROUND ENTRY ATTEMPT: one run, fresh prefix, product up; 75: try again.
 measure() {
     local round=$1 attempt=$3 name exe title control box
     IFS='|' read -r name exe title control box <<<"$2"
@@ -192,8 +182,8 @@ measure() {
         say "  round $round, $name: other work kept the machine busy; measuring again"
         return 75
     fi
-    # The peak is the larger of the peak at exit and the one read at the
-    # answer: the kernel's counters are per CPU and may lag by a few pages.
+    # The larger of the peaks at exit and at the answer: the kernel's per-CPU
+    # counters may lag by a few pages.
     local peak=$(( f[rss_kib] > f[hwm_kib] ? f[rss_kib] : f[hwm_kib] ))
     row "$round" "$name" "${f[map]}" "${f[exit]}" "${f[gone]}" "$(stat -c %s "$exe")" "$peak" \
         "${f[hwm_kib]}" "${f[peak_ws]:-}" "${f[peak_pagefile]:-}" "${f[done]}" "${f[idle]}" "$load"
@@ -207,10 +197,9 @@ record_failure() {
     row "$1" "$2" -1 -1 -1 "$(stat -c %s "$3")" -1 -1 -1 -1 0 0 "$load"
 }
 
-# One more run of a program, untimed, with Wine's loaddll channel on and the
-# Windows process ID on every line, since the script that the program starts
-# writes to the same log: the DLLs and drivers that its process loads from
-# launch to exit, one a line, into DLLS/NAME.txt.
+# One more, untimed run with Wine's loaddll channel and the Windows process ID
+# on each line (the program's script writes to the same log): the DLLs and
+# drivers its process loads from launch to exit, one a line, into DLLS/NAME.txt.
 list_dlls() {
     local name exe title control box
     IFS='|' read -r name exe title control box <<<"$1"
@@ -235,9 +224,8 @@ if [ "$load" -gt 0 ]; then
 fi
 say "Measuring $rounds rounds..."
 for round in $(seq 1 "$rounds"); do
-    # Each round starts one program further on, so that every program takes
-    # every place equally often: with a fixed order, whatever follows a given
-    # program would always meet what that program left behind.
+    # Each round starts one program further on, so each takes every place as
+    # often: in a fixed order, a program's follower always meets what it left.
     for i in "${!programs[@]}"; do
         entry=${programs[$(( (i + round - 1) % ${#programs[@]} ))]}
         for attempt in 1 2 3; do
@@ -268,8 +256,7 @@ tsv=$out/runs/$stamp$kind
 tables=$(python3 bench/summarize.py "$tsv" ${previous:+"$previous"})
 printf '\n%s\n' "$tables"
 
-# The latest run replaces the block between its markers in RESULTS.md: one
-# block for idle runs, one for runs under load.
+# The latest run replaces its block in RESULTS.md (one idle, one under load).
 results=bench/RESULTS.md
 marker="latest run" heading="Latest run" command="bench/run.sh $rounds"
 if [ "$load" -gt 0 ]; then

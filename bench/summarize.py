@@ -27,9 +27,8 @@ MEASURES = [
 ]
 HEADINGS = {c: h for c, h, _ in MEASURES}
 
-# Clearwick's targets against the bare floor. The times may be 1.10× the
-# floor's, or as far from it as floor-2 is, where that is further: no
-# target can be finer than the floor's difference from itself.
+# Clearwick's targets against the bare floor. Times may be 1.10× the floor's, or
+# floor-2's distance from it if wider: no target beats the floor's own noise.
 TIME_LIMIT = 1.10
 TIMES = ["map_ms", "exit_ms", "gone_ms"]
 PEAK_LIMIT = 1.03
@@ -45,8 +44,7 @@ def load(path):
 
 
 def values(rows, column):
-    """The figures of one column, without the runs that did not reach it
-    (-1) or that Wine gave no figure for (empty)."""
+    """A column's figures, without runs that missed it (-1) or Wine gave none for (empty)."""
     return [v for v in (float(row[column] or -1) for row in rows) if v >= 0]
 
 
@@ -87,8 +85,7 @@ def ratio_table(names, med, base):
 
 
 def loaded_dlls(path):
-    """The DLLs (and drivers) that the program's process loaded, by lower-case
-    name, or None where the list is empty (the run failed)."""
+    """The DLLs and drivers the process loaded, by lower-case name; None if none (run failed)."""
     with open(path) as f:
         return {line.strip() for line in f if line.strip()} or None
 
@@ -114,8 +111,7 @@ def print_dlls(dlls):
 
 
 def print_targets(run, med, dlls):
-    """Clearwick against its targets, each a ratio to the bare floor's
-    median except the size."""
+    """Clearwick against its targets: ratios to the bare floor's medians, except the size."""
     if TOOL not in med or FLOOR not in med:
         return
     tool, floor = med[TOOL], med[FLOOR]

@@ -1,30 +1,23 @@
-/* xmeasure: times one run of a Windows program under Wine from the events
- * themselves, never by polling: the X server's MapNotify for the window, the
- * kernel's process exit (wait4, which also gives the peak resident set), and
- * inotify for the product's directory going away.
+/* xmeasure: times a run of a Windows program under Wine by events, never by
+ * polling: X's MapNotify for the window, the process's exit (wait4, which also
+ * gives the peak resident set), inotify for the product's directory going away.
  *
  *   xmeasure -t TITLE -d DIR -l LOCATE [-m PROBE] [-o FILE] [-I FRAC] -- CMD...
  *
  *   -t TITLE   the exact name of the top-level window to wait for
  *   -d DIR     the directory whose removal the run waits for
- *   -l LOCATE  a shell command run once the window has settled; it prints
- *              "X Y", where to click
- *   -m PROBE   a shell command run just before LOCATE; its first line of
- *              output is recorded as probe="..."
+ *   -l LOCATE  shell command run once the window settles; prints "X Y" to click
+ *   -m PROBE   shell command run just before LOCATE; its first line: probe="..."
  *   -o FILE    where CMD's output goes (default /dev/null)
- *   -I FRAC    before the launch and the answer, wait (up to 10 s and 5 s)
- *              for the CPUs to be at least FRAC idle over 100 ms (default
- *              0.9; 0 does not wait)
+ *   -I FRAC    before the launch and the answer, wait (up to 10 s and 5 s) for
+ *              CPUs at least FRAC idle over 100 ms (default 0.9; 0: no wait)
  *
- * The window gets 30 s to appear, then 1 s alone; the exit and the removal
- * get 10 s after the answer; the time-outs are multiplied by
- * CLEARWICK_WAIT_FACTOR, as the tests' are. The process measured is the one
- * that owns the window, by the _NET_WM_PID that Wine sets, even when it is
- * not CMD (an NSIS uninstaller re-runs itself from a temporary copy): as a
- * child subreaper, the tool reaps it all the same. The answer is a real XTest
- * click made here, as xdotool sleeps 100 ms after the release before it
- * exits; it counts from when the X server has taken the release (XSync),
- * which is when a button's click fires.
+ * The window gets 30 s to appear, then 1 s alone; exit and removal 10 s after
+ * the answer; all times CLEARWICK_WAIT_FACTOR, as in the tests. The process
+ * measured owns the window (_NET_WM_PID, set by Wine), even if not CMD (an NSIS
+ * uninstaller re-runs from a temporary copy): as a child subreaper, this reaps
+ * it anyway. The answer, a real XTest click made here (xdotool sleeps 100 ms
+ * after the release), timed from X taking the release (XSync), when clicks fire.
  *
  * Prints one line of key=value pairs, times in ms:
  *   map     launch to MapNotify of the window
@@ -168,8 +161,7 @@ static void handle_children(void) {
     note_target_exit();
 }
 
-/* A process that is not ours (no subreaper path to us): its exit through a
- * pidfd, without its rusage. */
+/* Not our process (no subreaper path to us): its exit by pidfd, no rusage. */
 static void watch_foreign_target(void) {
     if (target > 0 && !find_reaped(target) && proc_status(target, "PPid") != getpid())
         pid_fd = (int)syscall(SYS_pidfd_open, target, 0);
@@ -242,9 +234,8 @@ static void cpu_times(unsigned long long *busy, unsigned long long *total) {
     *busy = *total - v[3] - v[4];
 }
 
-/* Setting up, not measuring: waits for other work on the machine (the
- * prefix's own services starting, other people's jobs) to pause, so that
- * it does not land inside a measured interval. */
+/* Setup, not measuring: waits for other work (the prefix's services starting,
+ * other people's jobs) to pause, so it lands in no measured interval. */
 static int wait_idle(double idle_frac, double max_ms) {
     if (idle_frac <= 0) return 1;
     const double deadline = now_ms() + max_ms;
@@ -332,8 +323,7 @@ int main(int argc, char **argv) {
     }
     /* The probes' own processes are gone; let what they stirred settle. */
     idle = wait_idle(idle_frac, 5000) && idle;
-    /* The pointer arrives, and that is handled, before the button goes down,
-     * as with a hand. */
+    /* As with a hand, the pointer arrives and is handled before the press. */
     XTestFakeMotionEvent(dpy, DefaultScreen(dpy), x, y, CurrentTime);
     XSync(dpy, False);
     pump(now_ms() + 150, NULL);

@@ -1,17 +1,14 @@
-// Runs an unchanged clearwick.exe as Windows 95, 98 and Me would: the W
-// calls it looks up fail with ERROR_CALL_NOT_IMPLEMENTED and the calls 9x
-// lacks are not found (win9x_standin.cpp has the whole table).
+// Runs an unchanged clearwick.exe as Windows 95, 98 and Me would: the W calls it looks up
+// fail with ERROR_CALL_NOT_IMPLEMENTED, those 9x lacks are absent (win9x_standin.cpp).
 //
 //   win9x_launcher [--fail-version] [--fail-window] <clearwick.exe, Windows or Unix path>
 //
-// It debugs the exe and, at its entry point (the loader done, the first
-// instruction not yet run), loads win9x_standin.dll from beside the launcher
-// into it and points the exe's imports of GetProcAddress and
-// CreateFontIndirectA (with --fail-version also GetVersionExA, with
-// --fail-window CreateDialogIndirectParamA) at the DLL's stand-ins: only the
-// running image's import table changes, never the file. It prints every
-// debug string (the stand-ins tell each answer) and ends when the exe does,
-// with its exit code, so that waiting for the launcher is waiting for the tool.
+// It debugs the exe; at its entry point (loader done, first instruction not run) it loads
+// win9x_standin.dll from beside the launcher into it and points the exe's imports of
+// GetProcAddress, CreateFontIndirectA (--fail-version adds GetVersionExA, --fail-window
+// CreateDialogIndirectParamA) at the DLL's stand-ins, in the running image's import table
+// only, never the file. It prints every debug string (the stand-ins tell each answer) and
+// ends when the exe does, with its exit code: waiting for it is waiting for the tool.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -78,9 +75,8 @@ struct Patch {
     bool done = false;
 };
 
-// Walks the image's import directory and writes the address of each patch's
-// stand-in, in the DLL the tool loaded at module, into the import's slot of
-// the import address table, which the loader has filled by now.
+// Writes each patch's stand-in address (in the DLL loaded at module) into its import's
+// slot of the import address table, which the loader has filled by now.
 bool PatchImports(HANDLE process, BYTE* base, const std::string& dllPath, DWORD module,
                   std::vector<Patch>& patches) {
     IMAGE_NT_HEADERS32 nt;
@@ -92,8 +88,7 @@ bool PatchImports(HANDLE process, BYTE* base, const std::string& dllPath, DWORD 
         if (!Read(process, base + at, &descriptor)) return false;
         if (descriptor.Name == 0) break;
         const std::string dll = ReadString(process, base + descriptor.Name);
-        // The names come from the lookup table; the address table beside it
-        // holds addresses now.
+        // Names from the lookup table: the address table beside it holds addresses now.
         const DWORD names = descriptor.OriginalFirstThunk;
         if (names == 0) {
             Say("%s has no import lookup table", dll.c_str());
@@ -240,9 +235,8 @@ int main(int argc, char** argv) {
                     reply = DBG_EXCEPTION_NOT_HANDLED;  // not ours
                     break;
                 }
-                // At the entry point: take the breakpoint out and back the
-                // thread up onto the first instruction, held there while
-                // another thread loads the DLL.
+                // At the entry point: take the breakpoint out and back the thread up
+                // onto the first instruction, held there while another loads the DLL.
                 CONTEXT context = {};
                 context.ContextFlags = CONTEXT_CONTROL;
                 if (!Write(tool.hProcess, entry, &entryByte, 1) ||

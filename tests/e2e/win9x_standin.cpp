@@ -1,16 +1,12 @@
-// Loaded into clearwick.exe by win9x_launcher, which points some of the
-// exe's imports at the stand-ins below before its first instruction, so
-// that the unchanged exe meets the calls as Windows 95, 98 and Me have them.
-// Each answer is told to the debugger, which prints it to the test's log.
+// Loaded into clearwick.exe by win9x_launcher, which points some of the exe's imports at
+// the stand-ins below before its first instruction, so the unchanged exe meets the calls
+// as Windows 95, 98 and Me have them; the debugger gets each answer for the test's log.
 //
-//   StandInGetProcAddress       the W and security calls 9x has as stubs get
-//                               such a stub, the calls 9x lacks are not
-//                               found, the rest is the real lookup
-//   StandInCreateFontIndirectA  the real call; tells the face asked for and
-//                               the face given
+//   StandInGetProcAddress       the W and security calls 9x has as stubs get such a
+//                               stub, those 9x lacks are not found, the rest: real lookup
+//   StandInCreateFontIndirectA  the real call; tells the face asked for and the one given
 //   StandInGetVersionExA        fails
-//   StandInCreateDialogIndirectParamA  fails, as when the system is out of
-//                               window memory
+//   StandInCreateDialogIndirectParamA  fails, as when the system is out of window memory
 #include <windows.h>
 
 #include <type_traits>
@@ -36,10 +32,9 @@ void ToUtf8(const char* ansi, char (&out)[3 * LF_FACESIZE]) {
     }
 }
 
-// Windows 95 to Me export these calls, but each only fails: the W calls,
-// and the security calls, as they have no ACLs. Each stub tells the
-// debugger, and has the real call's parameters and calling convention, so
-// the stack comes back as the caller left it.
+// Windows 95 to Me export these calls but each only fails: the W calls, and the security
+// calls, as they have no ACLs. Each stub tells the debugger and has the real call's
+// parameters and calling convention, so the stack comes back as the caller left it.
 template <typename Result>
 Result NotImplemented(const char* name) {
     Say("%s: fails", name);

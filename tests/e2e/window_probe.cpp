@@ -1,23 +1,19 @@
-// Reads another program's window from outside, for the end-to-end tests:
-// where its controls are on the screen (so the test can click them with the
-// real mouse) and what their texts are, as UTF-8. Its commands:
+// For the end-to-end tests, reads another program's window from outside: where its
+// controls are on screen (to click them with the real mouse) and their texts, as UTF-8.
 //
-//   show <title> [box]  the top-level window of exactly that title that is
-//                       not a message box; with "box", that message box
+//   show <title> [box]  the top-level window of exactly that title that is not a
+//                       message box; with "box", that message box; exits 1 if none
 //   acp                 the ANSI and OEM code pages of this prefix
-//   fonts               "font <face>" for each face the A calls list under
-//                       Hangul's charset
+//   fonts               "font <face>" per face the A calls list under Hangul's charset
 //   desktop             exits with 0 once Wine's desktop window exists
 //   restore <title>     posts SC_RESTORE, as a task bar restores a window
-//   hook <dll>          installs slow_destroy_hook.dll's global CBT hook,
-//                       prints "hooked" and keeps it until windows titled
-//                       "Clearwick" have come and all gone again
-//   dpi <title> <dpi>   tells the tool's window its DPI is now dpi, as on a
-//                       move to a monitor of that scale, from inside the tool
-//                       through the control_fonts_probe.dll beside this
-//                       program; prints "dpi <answered> <width> <height>
-//                       <fonts left>" and the layout after; exits with 1
-//                       unless the window answered and freed its old fonts
+//   hook <dll>          sets slow_destroy_hook.dll's global CBT hook, prints "hooked",
+//                       keeps it until windows titled "Clearwick" came and all went
+//   dpi <title> <dpi>   tells the tool's window its DPI is now dpi, as on a move to a
+//                       monitor of that scale, from inside the tool through the
+//                       control_fonts_probe.dll beside this program; prints "dpi
+//                       <answered> <width> <height> <fonts left>" and the layout after;
+//                       exits with 1 unless the window answered and freed its old fonts
 //
 // `show` prints one record a line, fields separated by tabs:
 //   window  <hwnd> <class> <l> <t> <r> <b> <style> <text>
@@ -26,9 +22,8 @@
 //   focus   <control id or 0>
 //   closebox <x> <y>, minbox <x> <y>           (centres of those buttons)
 //   control <id> <class> <l> <t> <r> <b> <visible> <text>   (in Z order)
-// It exits with 1 when no such window exists. A window takes input once it
-// is shown and enabled, answers a message and its process waits for input;
-// the probe waits up to 2 s for each, times CLEARWICK_WAIT_FACTOR.
+// A window takes input once it is shown and enabled, answers a message and its process
+// waits for input; the probe waits up to 2 s for each, times CLEARWICK_WAIT_FACTOR.
 #include <windows.h>
 
 #include <cstdarg>
@@ -73,8 +68,6 @@ void WriteText(const wchar_t* text) {
 
 void WriteRect(const RECT& r) { Print("\t%ld\t%ld\t%ld\t%ld", r.left, r.top, r.right, r.bottom); }
 
-// A `window` or `control` record: head, the class, the rectangle, middle,
-// the text.
 void WriteWindow(HWND window, const char* head, const char* middle) {
     wchar_t text[512], className[256];
     GetClassNameW(window, className, 256);
@@ -124,9 +117,8 @@ int RunMiddle(HWND window, LRESULT button, bool row, int fixed, int from, int to
     return first < 0 ? -1 : (first + last) / 2;
 }
 
-// Where one of the window's own title bar buttons is (HTCLOSE, HTMINBUTTON),
-// found by asking the window what each point of its title bar is, so
-// nothing depends on how the title bar is drawn.
+// Where a title bar button (HTCLOSE, HTMINBUTTON) is, by asking the window what each
+// point of its title bar is, so nothing depends on how the title bar is drawn.
 bool FindTitleButton(HWND window, LRESULT button, int* x, int* y) {
     RECT frame;
     GetWindowRect(window, &frame);
@@ -146,9 +138,8 @@ int CALLBACK NoteFace(const LOGFONTA* font, const TEXTMETRICA*, DWORD, LPARAM) {
     return 1;
 }
 
-// The top-level window of exactly that title, top first, as FindWindow
-// looks. A message box is of the dialog class, with its text in control
-// 65535; the tool's window has the controls 100 to 102.
+// The top-level window of exactly that title, top first, as FindWindow looks. A message
+// box is a dialog with its text in control 65535; the tool's has controls 100 to 102.
 HWND Find(const wchar_t* title, bool box) {
     HWND window = nullptr;
     while ((window = FindWindowExW(nullptr, window, nullptr, title)) != nullptr) {
@@ -251,10 +242,9 @@ int main() {
         return 0;
     }
     if (lstrcmpW(argv[1], L"desktop") == 0) {
-        // The first window program of a Wine session starts the desktop
-        // process and waits a while for it. On a starved
-        // machine the desktop window may exist while no display driver
-        // could be loaded; then no window can be made.
+        // A Wine session's first window program starts the desktop process and
+        // waits a while for it. On a starved machine the desktop window may exist
+        // while no display driver could be loaded; then no window can be made.
         const HWND window = GetDesktopWindow() != nullptr
             ? CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr)
             : nullptr;

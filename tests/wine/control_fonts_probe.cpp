@@ -1,24 +1,20 @@
-// A DLL that form2_window_test and window_probe load into the running
-// clearwick.exe; its exports run there, on a thread of their own (see
-// probe_dll.h): fonts belong to the process that made them. Each writes
-// UTF-8 into a buffer of 1024 bytes.
+// Loaded by form2_window_test and window_probe into the running clearwick.exe;
+// its exports run there on a thread of their own (see probe_dll.h): fonts
+// belong to the process that made them. Each writes UTF-8 into 1024 bytes.
 //
-// ProbeControlFonts(report): a line a control: the face the font mapper
-// really chose, how many characters of the text it has no glyph for, and
-// whether the font's cell and the text's extent fit the control's client
-// rectangle. Returns the characters without a glyph, plus one for each
-// clipped control and 1000 for each it cannot read.
+// ProbeControlFonts(report): a line a control: the face the font mapper really
+// chose, its text's characters without a glyph, whether the font's cell and the
+// text's extent fit its client rectangle. Returns the glyphless characters, plus
+// one per clipped control and 1000 per control it cannot read.
 //
 // ProbeLayout(report): the client size, and each control's place and size
 // in the client area and its font's height and face.
 //
-// ChangeDpi(probe_dll::DpiChange): WM_GETDPISCALEDSIZE, then WM_DPICHANGED
-// with a suggested rectangle of the answered size, as Windows tells a window
-// its DPI has changed; sent from here, so lParam points at data of the
-// tool's process. Fills in the answers, how many fonts the controls held
-// before still exist, and the layout after.
-//
-// Those two return 0, or 1000 without the window.
+// ChangeDpi(probe_dll::DpiChange): WM_GETDPISCALEDSIZE, then WM_DPICHANGED with
+// a suggested rectangle of the answered size, as Windows tells a window its DPI
+// changed; sent from here, so lParam points at the tool's data. Fills in the
+// answers, how many of the controls' old fonts survive, and the layout after.
+// It and ProbeLayout return 0, or 1000 without the window.
 #include <windows.h>
 
 #include "wine/probe_dll.h"
@@ -36,9 +32,8 @@ void ToUtf8(const WCHAR* face, char (&out)[3 * LF_FACESIZE]) {
     if (WideCharToMultiByte(CP_UTF8, 0, face, -1, out, sizeof out, nullptr, nullptr) == 0) out[0] = '\0';
 }
 
-// Writes a line on the control into out. Returns the characters of its text
-// that its font has no glyph for, plus one if the font's cell or the text's
-// extent does not fit its client rectangle; 1000 if it cannot be measured.
+// Writes the control's line into out. Returns its characters without a glyph,
+// plus one if cell or extent overflows its client area; 1000 if unmeasurable.
 DWORD MeasureControl(HWND control, int id, char*& out) {
     WCHAR text[128], face[LF_FACESIZE] = L"";
     const int length = control != nullptr ? GetWindowTextW(control, text, 128) : 0;
@@ -80,9 +75,8 @@ DWORD MeasureControl(HWND control, int id, char*& out) {
     return missing + (fits ? 0 : 1);
 }
 
-// The tool's window in this process: a dialog titled "Clearwick" with the
-// label (a message box has no control 100); a second instance of the tool
-// has one of the same title.
+// This process's tool window (another instance has one of the same title): a
+// "Clearwick" dialog with control 100, the label, which a message box lacks.
 HWND FindForm() {
     HWND window = nullptr;
     while ((window = FindWindowExA(nullptr, window, "#32770", "Clearwick")) != nullptr) {
@@ -153,13 +147,12 @@ extern "C" __declspec(dllexport) DWORD WINAPI ProbeControlFonts(void* report) {
     return total;
 }
 
-// Wine runs another process's CreateRemoteThread as a call made by a thread
-// of the target: one that waits on the wineserver if there is one, otherwise
-// the first, interrupted by a signal wherever it is. Interrupted inside the C
-// library's allocator (repainting after a DPI change, say), the tool starts
-// the thread from there and deadlocks, and the caller with it. So while the
-// probe is loaded one thread of the tool always waits on the wineserver, and
-// every later call lands on a thread at rest.
+// Wine runs another process's CreateRemoteThread as a call by a thread of the
+// target: one waiting on the wineserver if any, else the first, interrupted by
+// a signal wherever it is. Interrupted in the C library's allocator (repainting
+// after a DPI change, say), the tool starts the thread there and deadlocks, the
+// caller with it. So while the probe is loaded one tool thread always waits on
+// the wineserver, and every later call lands on a thread at rest.
 namespace {
 DWORD WINAPI WaitForever(void*) { return SleepEx(INFINITE, TRUE); }
 }  // namespace

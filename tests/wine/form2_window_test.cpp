@@ -1,31 +1,26 @@
-// Starts clearwick.exe under Wine and reads its window back from outside:
-// title, class, client size at the display's DPI, each control's class,
-// UTF-16 text and position, the focus; then clicks Cancel with real mouse
-// input and checks that the process ended having changed nothing.
+// Starts clearwick.exe under Wine, reads its window from outside (title, class,
+// client size at the display's DPI, each control's class, UTF-16 text, position;
+// the focus); a real click on Cancel must then end it with nothing changed.
 //
-// Before the click it looks from inside the tool too, through the
-// control_fonts_probe.dll beside clearwick.exe: the tool must not find that
-// DLL by its bare name (its DLL search stays in the system folder), though
-// it loads it by its full path; each control's font must have a glyph for
-// every character of its text, and the cell and the text's extent must fit
-// the control. Then the window's DPI changes ten times, between 96 and 144,
-// as on moves between monitors of those scales: after each, the layout
-// (client size, each control's place, size and font) must be a fresh
-// start's at that DPI, as a second instance shows it; the fonts held before
-// must be gone; WM_GETDPISCALEDSIZE must answer a fresh start's window size
-// and the window stand at the suggested place.
+// Before the click it also looks from inside, through control_fonts_probe.dll
+// beside clearwick.exe: the tool must not find that DLL by bare name (its DLL
+// search stays in the system folder), though it loads it by full path; each
+// control's font needs a glyph for every character of its text, and the cell
+// and the text's extent must fit the control. Then the window's DPI changes ten
+// times between 96 and 144, as on moves between monitors: after each, the layout
+// (client size, each control's place, size and font) must be a fresh start's at
+// that DPI (a second instance shows it), the old fonts gone, WM_GETDPISCALEDSIZE
+// answering a fresh start's window size, the window at the suggested place.
 //
 // Usage: form2_window_test <clearwick.exe, Unix or Windows path> <dpi>
 //        [leaded | unwritable | twice]
-// - leaded: the name Malgun Gothic stands for NanumGothic, a face with more
-//   line height than the label's box, which the tool takes before the usual
-//   NanumGothicCoding; the controls must grow to fit it.
-// - unwritable: C:\clearwick.bat is a folder and OK is clicked: the tool
-//   must report that it cannot write the script, name the path, and end
-//   with a non-zero exit code once the report is dismissed.
-// - twice: the same, with another window active and OK pressed by two
-//   posted BM_CLICKs, as automation tools press buttons: the removal must
-//   run once, and the report must keep the window from input.
+// - leaded: the name Malgun Gothic, which the tool takes before the usual
+//   NanumGothicCoding, stands for NanumGothic, whose line height is more than
+//   the label's box: the controls must grow to fit it.
+// - unwritable: C:\clearwick.bat is a folder, OK is clicked: the tool must report
+//   it cannot write the script, name the path, and exit non-zero once dismissed.
+// - twice: the same, with another window active and OK pressed by two posted
+//   BM_CLICKs as automation tools do: one removal; the report disables the window.
 #include <windows.h>
 
 #include "wine/check.h"
@@ -194,8 +189,7 @@ struct FreshLayout {
     SIZE window;
 };
 
-// The window's DPI changed ten times, to other.dpi and back to start.dpi:
-// after each change it is laid out as a fresh start at that DPI.
+// Ten DPI changes, to other.dpi and back: after each, a fresh start's layout.
 void ChangeDpiBackAndForth(const Probe& probe, HWND form, const FreshLayout& start,
                            const FreshLayout& other) {
     RECT place;
@@ -234,12 +228,10 @@ HWND ActivateAnotherWindow() {
     return other;
 }
 
-// A real click in the middle of the control, made once the control is what
-// lies under that point (or its window, where a box keeps that from input),
-// and never repeated (a second click could act twice). The press and the
-// release carry the point themselves, instead of following a SetCursorPos:
-// made that way, the click on the session's first window was now and then
-// lost in the emulated machine.
+// A real click in the control's middle, once the control (or its window, if a box
+// keeps that from input) lies under that point; never repeated: it could act twice.
+// The press and release carry the point: after a SetCursorPos, the click on the
+// session's first window was now and then lost in the emulated machine.
 void ClickButton(HWND window, int id) {
     const HWND button = GetDlgItem(window, id);
     RECT rect;

@@ -1,8 +1,7 @@
-// control_fonts_probe.dll, loaded into a running clearwick.exe and its
-// exports run there, on a thread of their own: fonts are GDI objects of the
-// process that made them, and a message whose lParam points at data must be
-// sent from inside the process to arrive whole. Used by form2_window_test
-// and the end-to-end tests' window_probe; win9x_launcher loads its own DLL.
+// Runs control_fonts_probe.dll's exports inside a running clearwick.exe, on a
+// thread of their own: fonts are GDI objects of the process that made them, and
+// a message with lParam pointing at data must be sent from inside to arrive whole.
+// Used by form2_window_test and e2e/window_probe; win9x_launcher has its own DLL.
 #pragma once
 
 #include <windows.h>
@@ -13,10 +12,9 @@
 
 namespace probe_dll {
 
-// ChangeDpi's parameter: it sends the tool's window WM_GETDPISCALEDSIZE and
-// then WM_DPICHANGED for `dpi`, as Windows does when the window moves to a
-// monitor of that DPI, with a suggested rectangle of the answered size at
-// `corner`.
+// ChangeDpi's parameter: it sends the tool's window WM_GETDPISCALEDSIZE, then
+// WM_DPICHANGED for `dpi` (as Windows does on a move to a monitor of that DPI)
+// with a suggested rectangle of the answered size at `corner`.
 struct DpiChange {
     int dpi;                 // in
     POINT corner;            // in: the suggested rectangle's top-left
@@ -47,8 +45,7 @@ inline void* CopyInto(HANDLE process, const void* data, size_t size) {
     return copy != nullptr && WriteProcessMemory(process, copy, data, size, nullptr) ? copy : nullptr;
 }
 
-// LoadLibraryA's address here, and in every process: kernel32 lies at the
-// same address in all of them.
+// LoadLibraryA's address here and in all processes: kernel32 lies at one address.
 inline UINT_PTR LoadLibraryAddress() {
     return reinterpret_cast<UINT_PTR>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
@@ -71,10 +68,9 @@ inline UINT_PTR RemoteExport(const char* dll, UINT_PTR base, const char* name) {
     return at;
 }
 
-// Runs the DLL's export `name` in process, where the DLL (whose full path is
-// `dll`) lies at `base`, on a copy of size bytes of data, which is copied
-// back afterwards. The export's exit code, or 0xFFFFFFFF when it could not
-// be run.
+// Runs export `name` of the DLL `dll` (a full path), at `base` in process, on a
+// copy of size bytes of data, copied back after: its exit code, or 0xFFFFFFFF
+// if it could not be run.
 inline DWORD Call(HANDLE process, UINT_PTR base, const char* dll, const char* name, void* data, size_t size) {
     const UINT_PTR start = base != 0 ? RemoteExport(dll, base, name) : 0;
     void* remote = CopyInto(process, data, size);
