@@ -128,13 +128,9 @@ expect_code_page() {
 # The window's three texts read back (GetWindowTextW) as the Korean ones.
 s_texts() {
     probe_window Clearwick >"$E2E_WORK/window.txt"
-    local id expected actual
-    for id in 100 101 102; do
-        case $id in
-            100) expected='시작 페이지 변경 프로그램을 삭제하시겠습니까?' ;;
-            101) expected='확인' ;;
-            102) expected='취소' ;;
-        esac
+    local row id expected actual
+    for row in '100 시작 페이지 변경 프로그램을 삭제하시겠습니까?' '101 확인' '102 취소'; do
+        id=${row%% *} expected=${row#* }
         actual=$(awk -F'\t' -v id="$id" '$1 == "control" && $2 == id { print $9 }' "$E2E_WORK/window.txt")
         [ "$actual" = "$expected" ] || fail "control $id reads \"$actual\", not \"$expected\""
     done
