@@ -137,8 +137,7 @@ make_image() {
         "$suite" "$root" "deb $mirror $suite main" "deb $mirror $suite-updates main" || return 1
     cp "$root"/boot/vmlinuz-* "$dir/vmlinuz"
     cp "$root"/boot/initrd.img-* "$dir/initrd.img"
-    # Room for what the tests write on the root (Wine's prefixes go to a RAM
-    # disk).
+    # Room for what the tests write there (Wine's prefixes go to a RAM disk).
     mb=$(($($sudo du -sm "$root" | cut -f1) + 1024))
     $sudo mke2fs -q -t ext4 -L clearwick -d "$root" "$dir/root.img" "${mb}M" || return 1
     $sudo rm -rf "$root" "$dir/clearwick-init"
@@ -299,7 +298,6 @@ else
     say "another run is using the kept templates; this one makes its own"
 fi
 
-# The FIFO through which the machine's output comes.
 host_tmp=$(mktemp -d)
 fifo=$host_tmp/out
 mkfifo "$fifo"

@@ -72,9 +72,7 @@ def stamp(exe, epoch_file):
     if pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]].Size:
         fail("%s is signed; stamp the unsigned build" % exe)
     pe.FILE_HEADER.TimeDateStamp = epoch
-    # Windows' sum (IMAGEHLP's CheckSumMappedFile): the file's 16-bit words
-    # added with end-around carry, this field counted as zero, plus the
-    # file's length.
+    # Windows' own sum, as IMAGEHLP's CheckSumMappedFile makes it.
     pe.OPTIONAL_HEADER.CheckSum = pe.generate_checksum()
     image = pe.write()
     pe.close()

@@ -18,11 +18,10 @@
 #                       no short names), its autorun value, and the values
 #                       beside it that must survive
 #   start_product, start_tool [DIR [EXE]], start_tool_9x [OPTION...]
-#                       start it (from DIR) and return once its window is
-#                       mapped; PID in E2E_PRODUCT_PID / E2E_TOOL_PID.
-#                       E2E_TOOL_TRACE adds Wine debug channels for the tool;
-#                       start_tool_9x runs it as 9x does (win9x_launcher),
-#                       its log in $E2E_WORK/win9x.log
+#                       start it (from DIR) until its window is mapped; PID in
+#                       E2E_PRODUCT_PID / E2E_TOOL_PID; E2E_TOOL_TRACE adds Wine
+#                       debug channels for the tool; start_tool_9x runs it as 9x
+#                       does (win9x_launcher), logging to $E2E_WORK/win9x.log
 #   product_closes      how many WM_CLOSE the product received
 #   loaded_modules EXE  the modules EXE's processes loaded (+pid,+loaddll)
 #   wait_exit PID [S]   until it ends; its status in E2E_STATUS
@@ -30,13 +29,12 @@
 #   probe_window TITLE [box]  window_probe's tab-separated records of the
 #                       window (or message box) of that title
 #   control_center / control_text TITLE ID [box], focused_control TITLE
-#   click_control TITLE ID [box], click_client, click_close_box,
-#   click_min_box, press_keys TITLE KEY...: real input, sent only once the
-#                       window takes input, and never repeated
+#   click_control TITLE ID [box], click_client, click_close_box, click_min_box,
+#   press_keys TITLE KEY...: real input, once the window takes input, never twice
 #   iconic, restore_window, change_dpi TITLE DPI, screenshot FILE [TITLE]
-#   snapshot FILE       once Wine is quiet, every entry under drive_c and
-#                       every registry value (snapshot.py); fails if Wine is
-#                       busy after $E2E_QUIET_SECONDS (60)
+#   snapshot FILE       once Wine is quiet, every entry under drive_c and every
+#                       registry value (snapshot.py); fails if Wine is busy
+#                       after $E2E_QUIET_SECONDS (60)
 #   snapshot_diff A B   "- record" / "+ record"; fails if any
 #   win_path PATH, e2e_log TEXT...
 

@@ -385,13 +385,11 @@ s_script_only() {
 }
 s_window_box() { expect_box_text Clearwick "Clearwick could not open its window. Nothing was changed." part; }
 
-# Cancel has the focus when the window is minimised with its own button;
-# restored, the window gives the focus back to Cancel. Windows activates
-# another window when one is minimised; Wine with no window manager leaves
-# ours active, so with "taskbar" the user clicks the product's window, and
-# the window is restored as a task bar restores one. With "buttons" it is
-# restored with the restore button of its minimised title bar, and is never
-# deactivated.
+# Minimised with its own button while Cancel has the focus, and restored, the
+# window gives the focus back to Cancel. Windows activates another window when
+# one is minimised, Wine with no window manager does not: with "taskbar" the
+# user clicks the product's window, and ours is restored as a task bar does;
+# with "buttons", by its minimised title bar's restore button, never inactive.
 s_minimise() {
     click_min_box Clearwick
     wait_until 5 iconic Clearwick || fail "the window was not minimised"
@@ -404,17 +402,15 @@ s_minimise() {
     wait_until 5 eval '! iconic Clearwick' || fail "the window was not restored"
 }
 
-# As shipped: C:\Program Files\Larkvane\clearwick.exe, started in its own
-# folder. Wine, like Windows, refuses to delete the image of a running
-# process and to remove a folder that is a process's current directory, so
-# the script finds everything only if the tool has ended before it gets to
-# its deletes. One removal in the test's prefix, whatever the rounds before
-# it left there; with "busy", under a global hook that spends half a second
-# in the destruction of the tool's window (as a slow accessibility tool can)
-# and on a busy machine: a burner for each CPU from the answer until the
-# script has run. The script, which does not wait for the tool, then finds
-# everything only if nothing of the tool runs once it has started; idle, the
-# tool's few milliseconds after the start would hide that.
+# One removal as shipped: C:\Program Files\Larkvane\clearwick.exe started in
+# its own folder. Wine, like Windows, deletes no running process's image and
+# removes no process's current folder, so the script finds everything only if
+# the tool has ended before its deletes. With "busy", under a global hook that
+# spends half a second destroying the tool's window (as a slow accessibility
+# tool can), and a burner for each CPU from the answer until the script has
+# run: the script, which does not wait for the tool, then finds everything only
+# if nothing of the tool runs once it has started (idle, the tool's last
+# milliseconds would hide that).
 s_round() {
     rounds=$((${rounds:-0} + 1))
     e2e_log "round $rounds"

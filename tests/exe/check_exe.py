@@ -1,14 +1,13 @@
 #!/usr/bin/python3
-"""Inspects the built clearwick.exe without running it, so a regression in what
-the toolchain puts into the executable fails the build's tests.
+"""Inspects the built clearwick.exe without running it: a regression in what the
+toolchain puts into the executable fails the build's tests.
 
     check_exe.py CHECK EXE
 
-CHECK names one of the tables below (see CHECKS). Each row is one fact: what
-it is, what the exe has and what it must have (a range or a set: any of
-those). Every row is printed; the check exits 1 when any row fails. pefile
-(python3-pefile) reads the PE; osslsigncode gives a signing tool's checksum;
-git the commit's time.
+CHECK names a table below (CHECKS). Each row is a fact: what it is, what the
+exe has and what it must have (a range or a set: any of those). Every row is
+printed; any failing row makes the exit status 1. pefile reads the PE,
+osslsigncode gives a signing tool's checksum, git the commit's time.
 """
 
 import hashlib
@@ -24,14 +23,13 @@ import pefile
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-# The only DLLs the program may load at start-up: all ship with every 32-bit
-# Windows the program supports. Compared without regard to case.
+# The only DLLs the program may load at start-up, in any case: all ship with
+# every 32-bit Windows it supports.
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll"}
 
-# Functions that Windows 95 lacks (or has only as a stub that fails), which a
-# static import would turn into a load failure or a silent malfunction there.
-# They must be looked up with GetProcAddress instead. Wide-character functions
-# (CreateWindowExW, MessageBoxW, ...) are left to the general rule in imports().
+# Functions that Windows 95 lacks (or has as a stub that fails): imported
+# statically, they would fail the load or misbehave there, so they are looked
+# up with GetProcAddress. The W functions fall to the rule in imports().
 MISSING_ON_WIN95 = set("""
 IsDebuggerPresent
 AddVectoredExceptionHandler RemoveVectoredExceptionHandler

@@ -5,32 +5,27 @@
 #
 #   wine_root DIR          where the templates and the prefixes live
 #   wine_new_prefix NAME [ARCH [BASE]]
-#                          sets WINEPREFIX to a fresh DIR/prefixes/NAME for
-#                          ARCH (win32, or win64 where 32-bit programs run
-#                          under WoW64): an overlay of the template with
-#                          NAME.layer/upper on top; with BASE, a prefix made
-#                          before, on top of what BASE holds now (BASE must
-#                          not change meanwhile). Where no overlay can be
-#                          mounted (not root, say), a copy, and the log says so
+#                          WINEPREFIX=DIR/prefixes/NAME, fresh, for ARCH (win32,
+#                          or win64: 32-bit programs under WoW64): the template
+#                          (or BASE, a prefix made before, which must not change
+#                          meanwhile) with NAME.layer/upper on top, an overlay;
+#                          where none can be mounted (not root), a copy, said once
 #   wine_prefix_layers     the overlay's layers, template first; fails if none
 #   wine_remove_prefix     unmounts and removes the current prefix
 #   wine_mount_command     the command that mounts a kept prefix again
 #   wine_set_version VER   winxp, win98, win31, ... while no wineserver runs
 #   wine_hive_add HIVE KEY NAME=DATA...
-#                          REG_SZ values (REG_DWORD for dword:XXXXXXXX) into
-#                          KEY (backslashes doubled) of system.reg or
-#                          user.reg, while no wineserver runs
-#   wine_quiet [SECONDS]   until only Wine's services run, then ends the
-#                          wineserver, which saves the registry; fails after
-#                          SECONDS (60)
+#                          REG_SZ (or dword:XXXXXXXX) values into KEY (its
+#                          backslashes doubled) of a hive, while no wineserver runs
+#   wine_quiet [SECONDS]   until only Wine's services run, then ends the wineserver,
+#                          which saves the registry; fails after SECONDS (60)
 #   wine_start_display     a private Xvfb server; sets DISPLAY
 #   wine_cleanup           ends the prefix's processes and Xvfb, unmounts
-#   wine_release_output    ends, and names, any other process that still
-#                          holds this script's output once it is done
+#   wine_release_output    ends, and names, any other process still holding
+#                          this script's output once it is done
 #   wine_scaled SECONDS    SECONDS times CLEARWICK_WAIT_FACTOR (1 unless set,
-#                          larger on a slower machine); every wait here is so
-#   wine_wait SECONDS, wait_until SECONDS CMD...  (tries every 50 ms, or
-#                          after as long as a try took)
+#                          larger on a slower machine), as every wait here
+#   wine_wait SECONDS, wait_until SECONDS CMD...
 
 export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
