@@ -31,8 +31,13 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
 
+usage() {
+    echo "usage: scripts/win32-run.sh [--machines] COMMAND [ARG...] | --prepare" >&2
+    exit 2
+}
 machines=1 prepare=
-if [ "${1:-}" = --prepare ] && [ $# -eq 1 ]; then
+if [ "${1:-}" = --prepare ]; then
+    [ $# -eq 1 ] || usage
     prepare=1
     set -- true
 elif [ "${1:-}" = --machines ]; then
@@ -40,10 +45,7 @@ elif [ "${1:-}" = --machines ]; then
     export CLEARWICK_SHARD=${CLEARWICK_SHARD:-1,,1}
     [ -n "${CLEARWICK_GUEST_MACHINE:-}" ] || machines=${CLEARWICK_GUEST_MACHINES:-$(nproc)}
 fi
-if [ $# -eq 0 ]; then
-    echo "usage: scripts/win32-run.sh [--machines] COMMAND [ARG...] | --prepare" >&2
-    exit 2
-fi
+[ $# -gt 0 ] || usage
 say() { printf 'win32-run: %s\n' "$*" >&2; }
 die() {
     say "FAILED: $*"
