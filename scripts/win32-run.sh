@@ -2,22 +2,19 @@
 # Runs a command where 32-bit Windows programs run under Wine.
 #
 #   scripts/win32-run.sh [--machines] COMMAND [ARG...]
-#   scripts/win32-run.sh --prepare
+#   scripts/win32-run.sh --prepare   only makes the machine's image, where one
+#                                    will be needed, to overlap other work
 #
 # Where this host runs i386 code, COMMAND runs here. Where it does not (its
 # kernel's 32-bit emulation is off, so neither Wine's 32-bit loader nor its
 # WoW64 starts), COMMAND runs in an emulated Debian 12 machine made from
-# Debian's packages and kept in a cache. The repository is shared at the
-# same path, COMMAND runs in the same folder with the CLEARWICK_*, E2E_*,
-# WINE*, CI, CTEST_* and SOURCE_DATE_EPOCH variables, its input empty, its
-# output here as it is written, and its status is this script's. Wine's
-# prefixes live on the machine's RAM disk, its templates on a kept disk of
-# their own; waits are CLEARWICK_WAIT_FACTOR (5) times longer. The console
-# log is build/guest/console.log. Build on the host: compilers are slow
-# there.
-#
-# --prepare: only makes the machine's image where one will be needed, so
-# that its downloads can overlap other work.
+# Debian's packages and kept in a cache. The repository is shared at the same
+# path, COMMAND runs in the same folder with the CLEARWICK_*, E2E_*, WINE*, CI,
+# CTEST_* and SOURCE_DATE_EPOCH variables, its input empty, its output here as
+# it is written, and its status is this script's. Wine's prefixes live on the
+# machine's RAM disk, its templates on a kept disk of their own; waits are
+# CLEARWICK_WAIT_FACTOR (5) times longer. The console log is
+# build/guest/console.log. Build on the host: compilers are slow there.
 #
 # --machines: COMMAND shares out its work by CLEARWICK_SHARD, K,,N (a ctest
 # -I range: every Nth test from the Kth). A machine has one CPU, so a host
