@@ -226,9 +226,7 @@ wine_quiet() {
 _wine_processes() {
     local environ pid seen=" "
     local -a args
-    for environ in $(find /proc/[0-9]*/task/[0-9]*/exe -maxdepth 0 \( -lname '*/wine' -o -lname '*/wine64' \
-        -o -lname '*/wine-preloader' -o -lname '*/wine64-preloader' \) -printf '%h/environ\n' 2>/dev/null |
-        xargs -r grep -lzxF "WINEPREFIX=$WINEPREFIX" 2>/dev/null); do
+    for environ in $(_wine_environs '*/wine' '*/wine64' '*/wine-preloader' '*/wine64-preloader'); do
         pid=${environ#/proc/} pid=${pid%%/*}
         [[ $seen != *" $pid "* ]] && mapfile -d '' args 2>/dev/null <"${environ%environ}cmdline" || continue
         seen+="$pid "
@@ -236,12 +234,17 @@ _wine_processes() {
     done
     return 0
 }
+# The environment files of the threads, in this prefix, whose executable's
+# path matches one of the patterns.
+_wine_environs() {
+    local pattern tests=()
+    for pattern; do tests+=(${tests[0]:+-o} -lname "$pattern"); done
+    find /proc/[0-9]*/task/[0-9]*/exe -maxdepth 0 \( "${tests[@]}" \) -printf '%h/environ\n' 2>/dev/null |
+        xargs -r grep -lzxF "WINEPREFIX=$WINEPREFIX" 2>/dev/null
+}
 # With no wineserver there is nothing to wait for or to save: ending one
 # that is not there costs a second in the emulated machine.
-_wine_server_runs() {
-    [ -n "$(find /proc/[0-9]*/exe -maxdepth 0 -lname '*/wineserver*' -printf '%h/environ\n' 2>/dev/null |
-        xargs -r grep -lzxF "WINEPREFIX=$WINEPREFIX" 2>/dev/null)" ]
-}
+_wine_server_runs() { [ -n "$(_wine_environs '*/wineserver*')" ]; }
 _wine_only_services() {
     [ -z "$(_wine_processes |
         grep -Eiv '^[0-9]+ C:\\windows\\system32\\((services|winedevice|plugplay|svchost|rpcss)\.exe|explorer\.exe /desktop)')" ]
