@@ -234,16 +234,14 @@ _wine_processes() {
     done
     return 0
 }
-# The environment files of the threads, in this prefix, whose executable's
-# path matches one of the patterns.
+# The environment files of this prefix's threads whose executable matches a pattern.
 _wine_environs() {
     local pattern tests=()
     for pattern; do tests+=(${tests[0]:+-o} -lname "$pattern"); done
     find /proc/[0-9]*/task/[0-9]*/exe -maxdepth 0 \( "${tests[@]}" \) -printf '%h/environ\n' 2>/dev/null |
         xargs -r grep -lzxF "WINEPREFIX=$WINEPREFIX" 2>/dev/null
 }
-# With no wineserver there is nothing to wait for or to save: ending one
-# that is not there costs a second in the emulated machine.
+# Whether a wineserver runs here: where none does, wine_quiet has nothing to end.
 _wine_server_runs() { [ -n "$(_wine_environs '*/wineserver*')" ]; }
 _wine_only_services() {
     [ -z "$(_wine_processes |
